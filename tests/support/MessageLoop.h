@@ -1,0 +1,13 @@
+#pragma once
+
+#include <juce_events/juce_events.h>
+
+#include <functional>
+
+/** Runs the message loop of the calling (message) thread until the condition
+    holds or the time runs out; returns whether the condition held.
+*/
+bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs = 2000);
+
+/** Runs the message loop for a fixed time, for tests that check that nothing happens. */
+void pumpMessagesFor (int milliseconds);
