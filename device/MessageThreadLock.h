@@ -1,0 +1,52 @@
+#pragma once
+
+#include <juce_events/juce_events.h>
+
+/** Takes the framework's message-manager lock for a MIDI input thread delivery.
+
+    Usage, in code that runs on a MIDI input thread:
+    @code
+    MessageThreadLock lock;
+    if (! lock.lockWasGained())
+        return;
+    ...
+    @endcode
+
+    The message thread may be waiting for the very delivery that asks for the lock
+    (MIDIPortPair::close stops the input, and the stop waits until the running callback
+    has returned). While the message thread is in such a wait it holds a
+    MessageThreadLock::Refusal: every lock that is waiting gives up at once, and every
+    lock asked for meanwhile is refused, so the delivery can return instead of deadlocking.
+
+    On the message thread itself, or on a thread that already holds the lock, the lock
+    counts as gained at once.
+*/
+class MessageThreadLock
+{
+public:
+    MessageThreadLock();
+    ~MessageThreadLock();
+
+    bool lockWasGained() const noexcept     { return gained; }
+
+    /** While one of these exists, waiting locks give up and new ones are refused. */
+    class Refusal
+    {
+    public:
+        Refusal();
+        ~Refusal();
+
+        JUCE_DECLARE_NON_COPYABLE (Refusal)
+    };
+
+private:
+    bool acquire();
+    void abortWait();
+
+    juce::MessageManager::Lock mmLock;
+    bool gained = false;
+    bool holdsFrameworkLock = false;
+    bool refused = false;   // guarded by the registry's lock
+
+    JUCE_DECLARE_NON_COPYABLE (MessageThreadLock)
+};
