@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Writes the small seed corpora of the fuzz targets into fuzz/corpus/<target>/.
+
+Run it again after changing it; the files are committed, so the fuzz runs need no Python.
+"""
+import os
+import struct
+
+here = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    folder = os.path.join(here, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(bytes(data))
+
+
+# Firmware files ---------------------------------------------------------------
+
+def firmware(model, sections, entry_count=None, magic=b"KRFW", version=(1, 2, 3, 4)):
+    """sections: list of (type, payload) or (type, offset, length) for raw entries."""
+    name = model.encode().ljust(16, b"\0")
+    header = magic + struct.pack("<HHI", 0, 0, 0) + name + bytes(version) + bytes(24)
+    assert len(header) == 56
+    count = entry_count or (4 if name == b"MZ-9".ljust(16, b"\0") else 5)
+    table, payloads, offset = b"", b"", 0
+    for s in sections:
+        if len(s) == 2:
+            kind, payload = s
+            table += struct.pack("<HBBIII", 0, 0, kind, 0, offset, len(payload))
+            payloads += payload
+            offset += len(payload)
+        else:
+            kind, off, length = s
+            table += struct.pack("<HBBIII", 0, 0, kind, 0, off, length)
+    table += struct.pack("<HBBIII", 0, 0, 0xFF, 0, 0, 0) * (count - len(sections))
+    return header + table + payloads
+
+
+def pattern(size, seed=1):
+    return bytes((i * 7 + seed * 13) & 0xFF for i in range(size))
+
+
+def firmware_seeds():
+    t = "firmware_file"
+    write(t, "full_all_sections.bin", firmware("MZ-70", [(0x00, pattern(40)), (0x01, pattern(3, 2)),
+                                                        (0x02, pattern(17, 3)), (0x10, pattern(64, 4)),
+                                                        (0x11, pattern(9, 5))]))
+    write(t, "mini_two_sections.bin", firmware("MZ-9", [(0x00, pattern(33)), (0x10, pattern(20, 6))]))
+    write(t, "full_no_sections.bin", firmware("MZ-70", []))
+    write(t, "duplicate_type.bin", firmware("MZ-70", [(0x01, pattern(5)), (0x01, pattern(8, 9))]))
+    write(t, "unknown_type.bin", firmware("MZ-70", [(0x03, pattern(5)), (0x02, pattern(4))]))
+    write(t, "payload_past_end.bin", firmware("MZ-9", [(0x00, 0, 1000)]))
+    write(t, "offset_huge.bin", firmware("MZ-70", [(0x11, 0xFFFFFFF0, 0x20)]))
+    write(t, "bad_magic.bin", firmware("MZ-70", [(0x00, pattern(4))], magic=b"FWKR"))
+    write(t, "mini_padded_name.bin", firmware("MZ-9\0\0\0\0\0\0\0\0\0\0\0\x01", [(0x00, pattern(4))]))
+    write(t, "short_header.bin", firmware("MZ-70", [])[:30])
+    write(t, "magic_only.bin", b"KRFW")
+
+
+# Update replies ---------------------------------------------------------------
+# Each input is a run of records: one control byte, then the message. The control
+# byte's low 7 bits are the message length; a byte with the top bit set fires the
+# reply time-out instead. (The fuzz target documents the same layout.)
+
+def reply(*body):
+    return bytes([0xF0, 0x7E, 0x48] + list(body) + [0xF7])
+
+
+def start_reply(block_size):
+    return reply(0x01, *([0] * 32), block_size >> 4, block_size & 0x0F)
+
+
+def records(*messages):
+    out = b""
+    for m in messages:
+        if m == "timeout":
+            out += bytes([0x80])
+        else:
+            out += bytes([len(m)]) + m
+    return out
+
+
+def engine_seeds():
+    t = "update_engine"
+    ok = lambda c: reply(c, 0x7F)
+    refused = lambda c: reply(c, 0x7E)
+    write(t, "whole_update.bin", records(start_reply(4), ok(0x7F), ok(0x02), *([ok(0x04)] * 12), ok(0x05),
+                                         ok(0x7F), ok(0x02), ok(0x04), ok(0x04), ok(0x05),
+                                         ok(0x7F), ok(0x05), ok(0x07), reply(0x07), reply(0x09)))
+    write(t, "refused_blocks.bin", records(start_reply(4), ok(0x7F), ok(0x02), refused(0x04), refused(0x04),
+                                           refused(0x04), ok(0x04)))
+    write(t, "header_refused.bin", records(start_reply(8), ok(0x7F), refused(0x02), "timeout", "timeout",
+                                           "timeout", "timeout"))
+    write(t, "abort.bin", records(start_reply(4), ok(0x7F), bytes([0xF0, 0x7E, 0x48, 0x06, 0xF7])))
+    write(t, "short_start.bin", records(reply(0x01, 0x7F)))
+    write(t, "zero_block_size.bin", records(start_reply(0), ok(0x7F), ok(0x02)))
+    write(t, "start_timeouts.bin", records("timeout", "timeout", "timeout", "timeout"))
+    write(t, "short_replies.bin", records(start_reply(4), bytes([0xF0, 0x7E, 0x48]), bytes([0xF0, 0x7E, 0x48, 0x02]),
+                                          ok(0x02), bytes([0xF0])))
+
+
+# MIDI byte streams for the receive road ----------------------------------------
+
+SIGNATURE = [0x21, 0x25, 0x7E, ord("M"), ord("Z"), ord("-"), 0x0A]
+
+
+def data_chunk(total, offset, payload):
+    nib = []
+    for b in payload:
+        nib += [b >> 4, b & 0x0F]
+    return bytes([0xF0] + SIGNATURE + [0x11, total & 0x7F, total >> 7, offset & 0x7F, offset >> 7] + nib + [0xF7])
+
+
+def record(kind, payload):
+    return struct.pack("<HH", kind, len(payload)) + bytes(payload)
+
+
+def receive_seeds():
+    t = "receive_road"
+    state = record(0x2001, [3, 0, 1, 0]) + record(0x2002, [])
+    write(t, "device_state_packet.bin", data_chunk(len(state), 0, state))
+    big = record(0x1004, pattern(124)) + record(0x0002, pattern(88)) + record(0x0000, [5, 0, 7, 0])
+    write(t, "two_chunk_packet.bin", data_chunk(len(big), 0, big[:183]) + data_chunk(len(big), 183, big[183:]))
+    write(t, "system_reply.bin", bytes([0xF0] + SIGNATURE + [0x11, 0x12, 0, 0, 0, 3, 1, 0xF7])
+          + bytes([0xF0] + SIGNATURE + [0x11, 0x12, 0, 0, 0, 2, 0xF7]))
+    write(t, "channel_messages.bin", bytes([0xB0, 7, 100, 0xC1, 5, 0x90, 60, 100]))
+    write(t, "drop_output.bin", bytes([0xF0] + SIGNATURE + [0x03, 0, 0, 0, 0, 0xF7]))
+    write(t, "update_replies.bin", start_reply(4) + reply(0x7F, 0x7F) + reply(0x02, 0x7F) + reply(0x04, 0x7E)
+          + bytes([0xF0, 0x7E, 0x48, 0x06, 0xF7]))
+    truncated = record(0x0014, pattern(68))
+    write(t, "truncated_record.bin", data_chunk(10, 0, truncated[:10]))
+    write(t, "empty_packet.bin", data_chunk(0, 0, b""))
+
+
+if __name__ == "__main__":
+    firmware_seeds()
+    engine_seeds()
+    receive_seeds()
