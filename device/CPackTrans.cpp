@@ -40,6 +40,11 @@ CPackTrans::CPackTrans (COMMIntf* outputToUse, Sleeper sleeperToUse)
 {
 }
 
+void CPackTrans::deleteInstance()
+{
+    delete instance;
+}
+
 CPackTrans::~CPackTrans()
 {
     if (instance == this)

@@ -56,6 +56,9 @@ public:
     /** The one transport, wired to the state machine on the first call. */
     static CPackTrans* getInstance();
 
+    /** Deletes the instance, if any; the next getInstance builds a fresh one. */
+    static void deleteInstance();
+
     /** A transport that sends through `output` and pauses through `sleeper`; not wired
         to the state machine. getInstance builds the one that sends through its own link.
     */

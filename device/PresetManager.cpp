@@ -41,6 +41,11 @@ PresetManager* PresetManager::getInstance()
 
 PresetManager::PresetManager() = default;
 
+void PresetManager::deleteInstance()
+{
+    delete instance;
+}
+
 PresetManager::~PresetManager()
 {
     {

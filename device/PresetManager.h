@@ -30,6 +30,9 @@ public:
     */
     static PresetManager* getInstance();
 
+    /** Deletes the instance, if any; the next getInstance builds a fresh one. */
+    static void deleteInstance();
+
     /** A hub on its own, not linked to the device link's chain. */
     PresetManager();
     ~PresetManager() override;

@@ -120,6 +120,11 @@ ReceivedMsgHandle::ReceivedMsgHandle()
     registerRecordTable();
 }
 
+void ReceivedMsgHandle::deleteInstance()
+{
+    delete instance;
+}
+
 ReceivedMsgHandle::~ReceivedMsgHandle()
 {
     if (instance == this)

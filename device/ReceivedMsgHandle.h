@@ -23,6 +23,9 @@ public:
     /** The one dispatcher, registered with the packet transport on the first call. */
     static ReceivedMsgHandle* getInstance();
 
+    /** Deletes the instance, if any; the next getInstance builds a fresh one. */
+    static void deleteInstance();
+
     /** A dispatcher with the full record table, not registered with the transport. */
     ReceivedMsgHandle();
     ~ReceivedMsgHandle() override;

@@ -64,6 +64,11 @@ SendMsgHander::SendMsgHander()
 {
 }
 
+void SendMsgHander::deleteInstance()
+{
+    delete instance;
+}
+
 SendMsgHander::~SendMsgHander()
 {
     thread.stopThread (1000);

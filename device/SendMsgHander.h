@@ -16,6 +16,9 @@ public:
     /** The one sender; the first call starts the thread that starts the send pump. */
     static SendMsgHander* getInstance();
 
+    /** Deletes the instance, if any; the next getInstance builds a fresh one. */
+    static void deleteInstance();
+
     ~SendMsgHander() override;
 
     void requestRecord2002() override;
