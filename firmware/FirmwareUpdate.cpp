@@ -1,5 +1,6 @@
 #include "firmware/FirmwareUpdate.h"
 
+#include "device/PresetManager.h"
 #include "device/SharedConstants.h"
 
 #include <cstdio>
@@ -52,6 +53,13 @@ FirmwareUpdate::~FirmwareUpdate()
         commandTarget = nullptr;
         stopTimer (replyTimerId);
     }
+
+    // Leave the hub that this engine sends through (outside the lock: the hub's removal
+    // waits for a delivery that may be waiting for the lock). Once removed, no reply
+    // reaches the engine any more.
+    for (auto* sender : senders)
+        if (auto* hub = dynamic_cast<PresetManager*> (sender))
+            hub->removeUpdateListener (this);
 
     senders.clear();
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "firmware/FirmwareUpdate.h"
+#include "tests/support/FirmwareFileBuilder.h"
+#include "tests/support/UpdateCommandRecorder.h"
+#include "tests/support/VirtualMidiDevice.h"
+#include "tests/support/VirtualUpdatePeer.h"
+
+/** The whole road of a firmware update: a virtual device that speaks the update protocol,
+    the device link built by the hub, and an engine wired to the hub as the main component
+    wires it (the hub as its sender, the engine among the hub's update listeners, a
+    recorder as its command target). The 100 ms tick is stopped; connect() ticks by hand.
+
+    Builds fresh device-link singletons and deletes them again at the end.
+*/
+class UpdateRoad
+{
+public:
+    explicit UpdateRoad (const juce::String& portName = "Norvo");
+    ~UpdateRoad();
+
+    /** Ticks the connection state machine until the ports are open and opens the gate
+        for user messages, as the device-state request does.
+    */
+    bool connect();
+
+    /** Writes the file and starts the update for the model that the port scan found. */
+    bool start (const FirmwareFileBuilder& builder);
+
+    /** Runs the message loop until the engine posts this code. */
+    bool waitFor (int commandId, int timeoutMs = 10000);
+
+    /** Runs the message loop until the engine is in this state. */
+    bool waitForState (int updatingState, int timeoutMs = 5000);
+
+    /** The engine's time-out expiring, on the message thread. */
+    void expire();
+
+    VirtualMidiDevice device;
+    VirtualUpdatePeer peer { device };
+    UpdateCommandRecorder target;
+    std::unique_ptr<FirmwareUpdate> engine;
+
+private:
+    VirtualMidiDevice::ScopedInstall install { device };
+    std::unique_ptr<juce::TemporaryFile> file;
+};
