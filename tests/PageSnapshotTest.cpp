@@ -22,6 +22,18 @@ namespace
         ASSERT_TRUE (png.writeImageToStream (snapshotOf (page), out));
     }
 
+    /** The children MainComponent shows for a device state. */
+    void showDeviceState (ConnectedView& page, int state)
+    {
+        page.currentState = state;
+        page.updateButton.setVisible (state == 1);
+
+        for (juce::Component* child : { (juce::Component*) &page.pathBox, (juce::Component*) &page.browseButton,
+                                        (juce::Component*) &page.startButton, (juce::Component*) &page.downloadLink,
+                                        (juce::Component*) &page.versionLabel })
+            child->setVisible (state != 1);
+    }
+
     juce::File firmwareSample (const ScopedTempFolder& folder)
     {
         juce::MemoryBlock data (136, true);
@@ -57,10 +69,10 @@ TEST (PageSnapshots, WritesEveryFaceInBothLanguagesAndModels)
 
             ConnectedView connected;
             connected.setBounds (0, 0, 650, 414);
+            showDeviceState (connected, 1);
             writeSnapshot (connected, "connected_normal_" + suffix);
 
-            connected.currentState = 2;
-            connected.updateButton.setVisible (false);
+            showDeviceState (connected, 2);
             writeSnapshot (connected, "connected_update_" + suffix);
 
             connected.fileChosen (firmwareSample (scratch));
