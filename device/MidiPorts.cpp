@@ -33,7 +33,8 @@ namespace
 
         ~JuceInputPort() override
         {
-            input.reset();
+            if (input != nullptr)
+                stop();
         }
 
         bool open (const juce::String& identifier)
@@ -44,19 +45,43 @@ namespace
 
         juce::String getIdentifier() const override    { return input->getIdentifier(); }
         juce::String getName() const override          { return input->getName(); }
-        void start() override                          { input->start(); }
 
-        // JUCE stops an input under its MIDI callback lock, so no callback runs afterwards.
-        void stop() override                           { input->stop(); }
+        void start() override
+        {
+            {
+                const juce::ScopedLock sl (callbackLock);
+                running = true;
+            }
+
+            input->start();
+        }
+
+        // JUCE's own stop only clears a flag, so a callback may still be running when it
+        // returns: the flag here is tested under a lock that each delivery holds. The lock is
+        // re-entrant, so a delivery may stop its own port.
+        void stop() override
+        {
+            {
+                const juce::ScopedLock sl (callbackLock);
+                running = false;
+            }
+
+            input->stop();
+        }
 
     private:
         void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override
         {
-            callback.handleIncomingMidiMessage (source != nullptr ? source->getIdentifier() : juce::String(),
-                                                message);
+            const juce::ScopedLock sl (callbackLock);
+
+            if (running)
+                callback.handleIncomingMidiMessage (source != nullptr ? source->getIdentifier() : juce::String(),
+                                                    message);
         }
 
         MidiPortCallback& callback;
+        juce::CriticalSection callbackLock;
+        bool running = false;
         std::unique_ptr<juce::MidiInput> input;
     };
 

@@ -105,6 +105,12 @@ protected:
         ++deliveries;
         entered = true;
 
+        if (sendFromDelivery)
+        {
+            const auto reply = sysEx();
+            fsm().fireEvent (evSendSysEx, const_cast<juce::MidiMessage*> (&reply));
+        }
+
         if (! takeLock)
             return;
 
@@ -122,7 +128,7 @@ protected:
 
     std::atomic<bool> entered { false }, heldWhileDelivering { false };
     std::atomic<int> gained { 0 }, refused { 0 }, deliveries { 0 };
-    std::atomic<bool> takeLock { true };
+    std::atomic<bool> takeLock { true }, sendFromDelivery { false };
     std::thread::id deliveryThread;
     LockingListener listener { *this };
 };
@@ -216,4 +222,25 @@ TEST_F (DeliveryUnderLock, StopKeepsItsPromiseUnderLoad)
         ASSERT_EQ (state(), stateConnected);
         pumpMessagesFor (1);
     }
+}
+
+TEST_F (DeliveryUnderLock, AWriteThatThrowsDuringADeliveryClosesThePortsFromTheInputThread)
+{
+    connect();
+    takeLock = false;
+    sendFromDelivery = true;
+    device->setThrowOnWrite (true);
+
+    device->sendToHost (sysEx());
+    ASSERT_TRUE (device->waitUntilDelivered());
+
+    EXPECT_EQ (state(), stateIdle);
+    EXPECT_FALSE (portPair().hasInput());
+    EXPECT_EQ (device->getNumStartedInputs(), 0);
+
+    // The input is released on the message thread once its delivery has unwound.
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return device->getNumOpenInputs() == 0; }));
+
+    tick();
+    EXPECT_EQ (state(), stateDisconnected);
 }
