@@ -171,19 +171,6 @@ TEST (KRAlertWindowLookAndFeel, IconShrinksWithThreeButtonsOrExtraComponents)
     EXPECT_NEAR (withEditor.getBottom(), 60 - 6, 2);
 }
 
-TEST (KRAlertWindowLookAndFeel, AlertFontsAreFixed)
-{
-    KRAlertWindowLookAndFeel lookAndFeel;
-    juce::TextButton button ("b");
-
-    EXPECT_EQ (lookAndFeel.getAlertWindowTitleFont().getHeight(), 16.0f);
-    EXPECT_EQ (lookAndFeel.getAlertWindowMessageFont().getHeight(), 14.0f);
-    EXPECT_EQ (lookAndFeel.getAlertWindowFont().getHeight(), 14.0f);
-    EXPECT_EQ (lookAndFeel.getTextButtonFont (button, 10).getHeight(), 14.0f);
-    EXPECT_EQ (lookAndFeel.getTextButtonFont (button, 90).getHeight(), 14.0f);
-    EXPECT_EQ (lookAndFeel.getAlertWindowTitleFont().getStyleFlags(), juce::Font::plain);
-}
-
 //==============================================================================
 namespace
 {

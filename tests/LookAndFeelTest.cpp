@@ -117,20 +117,6 @@ TEST (DefaultLookAndFeel, ChoosesTheBoldFaceOnlyForTheWordBold)
                lookAndFeel.boldTypeface.get());
 }
 
-TEST (DefaultLookAndFeel, AlertFontsArePlainWithTheirOwnHeights)
-{
-    DefaultLookAndFeel lookAndFeel;
-
-    for (auto [font, height] : { std::pair { lookAndFeel.getAlertWindowTitleFont(), 16.0f },
-                                 std::pair { lookAndFeel.getAlertWindowMessageFont(), 15.0f },
-                                 std::pair { lookAndFeel.getAlertWindowFont(), 16.0f } })
-    {
-        EXPECT_EQ (font.getHeight(), height);
-        EXPECT_EQ (font.getStyleFlags(), juce::Font::plain);
-        EXPECT_EQ (font.getTypefaceName(), juce::Font::getDefaultSansSerifFontName());
-    }
-}
-
 TEST (DefaultLookAndFeel, InstalledAsDefaultItSuppliesTheEmbeddedFaceToEveryFont)
 {
     DefaultLookAndFeel lookAndFeel;
@@ -322,10 +308,6 @@ TEST (KRLinearSliderLookAndFeel, TextBoxIsWhiteOnTransparent)
     EXPECT_EQ (label->findColour (juce::Label::outlineColourId), juce::Colour (0x00ffffff));
     EXPECT_EQ (label->findColour (juce::Label::outlineWhenEditingColourId), juce::Colour (0x00ffffff));
     EXPECT_EQ (label->getJustificationType(), juce::Justification::centred);
-
-    juce::Label other;
-    EXPECT_EQ (lookAndFeel.getLabelFont (other).getHeight(), 8.0f);
-    EXPECT_EQ (lookAndFeel.getPopupMenuFont().getHeight(), 10.0f);
 }
 
 //==============================================================================
