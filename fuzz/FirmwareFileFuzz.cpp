@@ -1,21 +1,17 @@
 // Arbitrary bytes as a firmware file: the header reader, the compatibility test for both
-// models, the bounds check of the payloads and the split of every section into nibbles.
+// models, the bounds check of the payloads and the split of every section into nibbles,
+// then the engine's start of an update from the same file, for both models.
 
 #include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareUpdate.h"
+#include "fuzz/FuzzSupport.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <array>
+#include <cstring>
 
 namespace
 {
-    void require (bool condition, const char* what)
-    {
-        if (! condition)
-        {
-            std::fprintf (stderr, "firmware file invariant broken: %s\n", what);
-            std::abort();
-        }
-    }
+    using fuzz::require;
 
     void checkHeader (const FirmwareHeader& header, juce::int64 size)
     {
@@ -66,6 +62,47 @@ namespace
             checkSplit (data + start, juce::jmin ((juce::int64) entry.length, (juce::int64) 4096));
         }
     }
+
+    /** The nibble count that the last entry naming each section gives it. */
+    std::array<juce::int64, FirmwareHeader::maxSections> expectedNibbles (const FirmwareHeader& header)
+    {
+        std::array<juce::int64, FirmwareHeader::maxSections> counts {};
+
+        for (int i = 0; i < header.getSectionCount(); ++i)
+        {
+            const auto index = FirmwareFile::indexOfSection (header.sections[i].type);
+
+            if (index >= 0)
+                counts[(size_t) index] = 2 * (juce::int64) header.sections[i].length;
+        }
+
+        return counts;
+    }
+
+    void startEngine (FirmwareUpdate& engine, const FirmwareHeader& header, const juce::File& file,
+                      juce::int64 size, bool fullSize)
+    {
+        const bool acceptable = FirmwareFile::payloadsLieInside (header, size)
+                                 && FirmwareFile::isCompatible (header, fullSize);
+
+        require (engine.startUpdate (file, fullSize) == acceptable, "the engine judged the file otherwise");
+        require (std::memcmp (engine.getHeader().modelName, header.modelName, 16) == 0, "the engine read another header");
+
+        const auto counts = expectedNibbles (header);
+
+        for (int i = 0; i < FirmwareHeader::maxSections; ++i)
+            require (engine.getSectionNibbleCount (i) == (acceptable ? counts[(size_t) i] : 0),
+                     "a section loaded with the wrong size");
+
+        require (engine.getUpdatingState() == (acceptable ? 0 : FirmwareUpdate::idleState), "state after the start");
+        engine.resetUpdate();
+    }
+}
+
+extern "C" int LLVMFuzzerInitialize (int*, char***)
+{
+    fuzz::initialise();
+    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput (const juce::uint8* data, size_t size)
@@ -76,5 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput (const juce::uint8* data, size_t size)
 
     checkHeader (header, (juce::int64) size);
     splitSections (header, data, (juce::int64) size);
+
+    // The engine has no senders here: START goes nowhere, and nothing is posted.
+    static FirmwareUpdate engine;
+    const auto file = fuzz::writeScratchFile ("input.bin", juce::MemoryBlock (data, size));
+
+    for (bool fullSize : { true, false })
+        startEngine (engine, header, file, (juce::int64) size, fullSize);
+
     return 0;
 }

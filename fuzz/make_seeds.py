@@ -59,46 +59,47 @@ def firmware_seeds():
     write(t, "magic_only.bin", b"KRFW")
 
 
-# Update replies ---------------------------------------------------------------
-# Each input is a run of records: one control byte, then the message. The control
-# byte's low 7 bits are the message length; a byte with the top bit set fires the
-# reply time-out instead. (The fuzz target documents the same layout.)
+# Update engine runs ----------------------------------------------------------
+# The layout of these inputs is documented at the top of UpdateEngineFuzz.cpp: a byte that
+# picks the model and file, then control bytes.
 
-def reply(*body):
-    return bytes([0xF0, 0x7E, 0x48] + list(body) + [0xF7])
-
-
-def start_reply(block_size):
-    return reply(0x01, *([0] * 32), block_size >> 4, block_size & 0x0F)
+TIMEOUT, OTHER_TIMER, ACCEPT, REFUSE, START_REPLY, ABORT, END_REPLY, RESTART, ECHO = \
+    0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88
 
 
-def records(*messages):
-    out = b""
-    for m in messages:
-        if m == "timeout":
-            out += bytes([0x80])
-        else:
-            out += bytes([len(m)]) + m
-    return out
+def run(layout, full_size, *steps):
+    out = [(layout << 1) | (1 if full_size else 0)]
+    for step in steps:
+        out += step if isinstance(step, list) else [step]
+    return bytes(out)
+
+
+def raw(*message):
+    return [len(message)] + list(message)
 
 
 def engine_seeds():
     t = "update_engine"
-    ok = lambda c: reply(c, 0x7F)
-    refused = lambda c: reply(c, 0x7E)
-    write(t, "whole_update.bin", records(start_reply(4), ok(0x7F), ok(0x02), *([ok(0x04)] * 12), ok(0x05),
-                                         ok(0x7F), ok(0x02), ok(0x04), ok(0x04), ok(0x05),
-                                         ok(0x7F), ok(0x05), ok(0x07), reply(0x07), reply(0x09)))
-    write(t, "refused_blocks.bin", records(start_reply(4), ok(0x7F), ok(0x02), refused(0x04), refused(0x04),
-                                           refused(0x04), ok(0x04)))
-    write(t, "header_refused.bin", records(start_reply(8), ok(0x7F), refused(0x02), "timeout", "timeout",
-                                           "timeout", "timeout"))
-    write(t, "abort.bin", records(start_reply(4), ok(0x7F), bytes([0xF0, 0x7E, 0x48, 0x06, 0xF7])))
-    write(t, "short_start.bin", records(reply(0x01, 0x7F)))
-    write(t, "zero_block_size.bin", records(start_reply(0), ok(0x7F), ok(0x02)))
-    write(t, "start_timeouts.bin", records("timeout", "timeout", "timeout", "timeout"))
-    write(t, "short_replies.bin", records(start_reply(4), bytes([0xF0, 0x7E, 0x48]), bytes([0xF0, 0x7E, 0x48, 0x02]),
-                                          ok(0x02), bytes([0xF0])))
+    write(t, "whole_update_full.bin", run(0, True, [START_REPLY, 4], *([ECHO] * 120)))
+    write(t, "whole_update_mini.bin", run(2, False, [START_REPLY, 8], *([ECHO] * 40)))
+    write(t, "long_section.bin", run(3, True, [START_REPLY, 1], *([ECHO] * 320)))
+    write(t, "only_last_section.bin", run(4, True, [START_REPLY, 5], *([ECHO] * 20)))
+    write(t, "empty_file.bin", run(1, False, [START_REPLY, 4], *([ECHO] * 8)))
+    write(t, "refused_blocks.bin", run(0, True, [START_REPLY, 4], ECHO, ECHO, [REFUSE, 4], [REFUSE, 4],
+                                       [ACCEPT, 4], [REFUSE, 4], [REFUSE, 4], [REFUSE, 4], [REFUSE, 4]))
+    write(t, "header_refused.bin", run(0, True, [START_REPLY, 4], ECHO, [REFUSE, 2],
+                                       TIMEOUT, TIMEOUT, TIMEOUT, TIMEOUT))
+    write(t, "block_silence.bin", run(0, True, [START_REPLY, 4], ECHO, ECHO, TIMEOUT, TIMEOUT, ECHO, ECHO))
+    write(t, "abort.bin", run(0, True, [START_REPLY, 4], ECHO, ECHO, ABORT, ECHO))
+    write(t, "short_start.bin", run(0, True, raw(0xF0, 0x7E, 0x48, 0x01, 0x7F, 0xF7)))
+    write(t, "zero_block_size.bin", run(0, True, [START_REPLY, 0], ECHO))
+    write(t, "start_timeouts.bin", run(0, False, TIMEOUT, TIMEOUT, TIMEOUT, TIMEOUT, OTHER_TIMER))
+    write(t, "restart.bin", run(0, True, [START_REPLY, 4], ECHO, ECHO, ECHO, RESTART, [START_REPLY, 16],
+                                *([ECHO] * 30)))
+    write(t, "end_replies.bin", run(1, True, [START_REPLY, 4], ECHO, ECHO, raw(0xF0, 0x7E, 0x48, 0x03, 0x7F, 0xF7),
+                                    END_REPLY, ECHO, TIMEOUT, TIMEOUT, TIMEOUT, TIMEOUT))
+    write(t, "short_replies.bin", run(0, True, [START_REPLY, 4], raw(0xF0, 0x7E, 0x48), raw(0xF0, 0x7E, 0x48, 0x7F),
+                                      ECHO, raw(0xF0), raw()))
 
 
 # MIDI byte streams for the receive road ----------------------------------------
@@ -117,8 +118,19 @@ def record(kind, payload):
     return struct.pack("<HH", kind, len(payload)) + bytes(payload)
 
 
+def reply(*body):
+    return bytes([0xF0, 0x7E, 0x48] + list(body) + [0xF7])
+
+
+def start_reply(block_size):
+    return reply(0x01, *([0] * 32), block_size >> 4, block_size & 0x0F)
+
+
 def receive_seeds():
+    # The first byte picks how the rest is cut into messages (see ReceiveRoadFuzz.cpp):
+    # 0x00 parses it as a MIDI byte stream.
     t = "receive_road"
+    write = lambda target, name, data: globals()["write"](target, name, b"\x00" + data)
     state = record(0x2001, [3, 0, 1, 0]) + record(0x2002, [])
     write(t, "device_state_packet.bin", data_chunk(len(state), 0, state))
     big = record(0x1004, pattern(124)) + record(0x0002, pattern(88)) + record(0x0000, [5, 0, 7, 0])
@@ -128,7 +140,7 @@ def receive_seeds():
     write(t, "channel_messages.bin", bytes([0xB0, 7, 100, 0xC1, 5, 0x90, 60, 100]))
     write(t, "drop_output.bin", bytes([0xF0] + SIGNATURE + [0x03, 0, 0, 0, 0, 0xF7]))
     write(t, "update_replies.bin", start_reply(4) + reply(0x7F, 0x7F) + reply(0x02, 0x7F) + reply(0x04, 0x7E)
-          + bytes([0xF0, 0x7E, 0x48, 0x06, 0xF7]))
+          + reply(0x04, 0x7F) * 12 + reply(0x05, 0x7F) + bytes([0xF0, 0x7E, 0x48, 0x06, 0xF7]))
     truncated = record(0x0014, pattern(68))
     write(t, "truncated_record.bin", data_chunk(10, 0, truncated[:10]))
     write(t, "empty_packet.bin", data_chunk(0, 0, b""))
