@@ -81,6 +81,15 @@ juce::Array<juce::uint8> FirmwareUpdate::splitNibbles (const juce::uint8* data, 
 //==============================================================================
 bool FirmwareUpdate::startUpdate (const juce::File& file, bool isFullSizeModel)
 {
+    if (! prepareUpdate (file, isFullSizeModel))
+        return false;
+
+    sendStart();
+    return true;
+}
+
+bool FirmwareUpdate::prepareUpdate (const juce::File& file, bool isFullSizeModel)
+{
     const juce::ScopedLock sl (lock);
 
     resetUpdate();
@@ -104,7 +113,6 @@ bool FirmwareUpdate::startUpdate (const juce::File& file, bool isFullSizeModel)
     currentSection = 0x00;
     post (updateStarted);
     updatingState = 0;
-    sendToAll (UPDATE_START.data(), (int) UPDATE_START.size(), senders);
     replyRetries = 0;
     startTimer (replyTimerId, startTimeoutMs);
     return true;
@@ -369,20 +377,29 @@ void FirmwareUpdate::timerCallback (int timerId)
     if (timerId != replyTimerId)
         return;
 
-    const juce::ScopedLock sl (lock);
+    bool resendStart = false;
 
+    {
+        const juce::ScopedLock sl (lock);
+        resendStart = handleTimeout();
+    }
+
+    if (resendStart)
+        sendStart();
+}
+
+bool FirmwareUpdate::handleTimeout()
+{
     switch (updatingState)
     {
         case 0:
             if (startRetries < maxStartResends)
             {
-                sendToAll (UPDATE_START.data(), (int) UPDATE_START.size(), senders);
                 ++startRetries;
+                return true;
             }
-            else
-            {
-                abortUpdate();
-            }
+
+            abortUpdate();
             break;
 
         case 3:
@@ -405,6 +422,15 @@ void FirmwareUpdate::timerCallback (int timerId)
         default:
             break;
     }
+
+    return false;
+}
+
+void FirmwareUpdate::sendStart()
+{
+    // Sent on the message thread without the lock: a write that fails closes the port pair,
+    // which waits for the input thread's delivery, and that delivery may be waiting for the lock.
+    sendToAll (UPDATE_START.data(), (int) UPDATE_START.size(), senders);
 }
 
 //==============================================================================

@@ -98,6 +98,9 @@ public:
 
 private:
     //==============================================================================
+    bool prepareUpdate (const juce::File& file, bool isFullSizeModel);
+    bool handleTimeout();
+    void sendStart();
     void sendNextBlock();
     void searchSection();
     void loadSections (const juce::MemoryBlock& file);

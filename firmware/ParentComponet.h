@@ -11,7 +11,8 @@ public:
     ParentComponet() = default;
     ~ParentComponet() override = default;
 
-    /** Not owned. Each outgoing message goes to every entry, from the last to the first. */
+    /** Not owned; each must outlive this component. Each outgoing message goes to every
+        entry, from the last to the first. */
     juce::Array<DataListener*> senders;
 
 private:

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace
 {
     using Step = VirtualUpdatePeer::Step;
@@ -299,6 +302,33 @@ TEST_F (FirmwareUpdateRoadFaults, SilenceAtStartSendsItFourTimesThenFails)
     road.expire();
     expectIdleAfter (updateFailed);
     EXPECT_EQ (road.peer.getCount (Step::start), 4);
+}
+
+TEST_F (FirmwareUpdateRoadFaults, AReplyIsHandledWhileAResentStartIsStillBeingWritten)
+{
+    // A write that fails closes the port pair, which waits for the input thread's delivery:
+    // so the message thread must not hold the engine while it writes, or the two wait forever.
+    road.peer.stayQuietAt (Step::start, 100);
+    ASSERT_TRUE (road.start (file()));
+    road.device.setWriteBlocked (true);
+
+    std::atomic<bool> delivered { false };
+    std::thread device ([&]
+    {
+        for (int i = 0; i < 2000 && road.device.getNumBlockedWrites() == 0; ++i)
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+        road.peer.sendAbort();
+        delivered = road.device.waitUntilDelivered (2000);
+        road.device.setWriteBlocked (false);
+    });
+
+    road.expire();
+    device.join();
+
+    EXPECT_TRUE (delivered);
+    EXPECT_EQ (road.engine->getUpdatingState(), FirmwareUpdate::idleState);
+    EXPECT_TRUE (road.waitFor (updateFailed));
 }
 
 TEST_F (FirmwareUpdateRoadFaults, SilenceInTheWaitingStatesTimesOutAfterFourExpiries)

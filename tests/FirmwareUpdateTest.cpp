@@ -146,8 +146,8 @@ protected:
         return result;
     }
 
+    RecordingSender sender;     // outlives the engine, as the hub does
     FirmwareUpdate engine;
-    RecordingSender sender;
     UpdateCommandRecorder target;
     std::unique_ptr<juce::TemporaryFile> file;
 };

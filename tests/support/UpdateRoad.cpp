@@ -44,7 +44,12 @@ bool UpdateRoad::connect()
 bool UpdateRoad::start (const FirmwareFileBuilder& builder)
 {
     file = builder.writeTemporary();
-    return engine->startUpdate (file->getFile(), ConstVar::getInstance()->isFullSizeModel);
+    return start (file->getFile());
+}
+
+bool UpdateRoad::start (const juce::File& firmwareFile)
+{
+    return engine->startUpdate (firmwareFile, ConstVar::getInstance()->isFullSizeModel);
 }
 
 bool UpdateRoad::waitFor (int commandId, int timeoutMs)

@@ -26,6 +26,7 @@ public:
 
     /** Writes the file and starts the update for the model that the port scan found. */
     bool start (const FirmwareFileBuilder& builder);
+    bool start (const juce::File& firmwareFile);
 
     /** Runs the message loop until the engine posts this code. */
     bool waitFor (int commandId, int timeoutMs = 10000);
