@@ -8,7 +8,8 @@
     and is followed by the payload fields in wire order, packed without padding.
     `length` holds the fixed payload size (sizeof - 4), except for Record100B and
     Record1011, which carry the length as received. Fields named `skipped...` are never
-    copied and are always zero.
+    copied and are always zero. Many fields are unaligned: read them by value, never
+    through a reference or pointer to the field.
 */
 
 namespace Records

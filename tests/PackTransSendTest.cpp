@@ -9,11 +9,15 @@
 namespace
 {
     using Bytes = std::vector<juce::uint8>;
+    using Events = std::vector<std::string>;
 
     /** Stands in for the MIDI link: logs frames, pauses and progress calls in order. */
-    struct SendRecorder : public COMMIntf,
-                          public MIDIReciverListener
+    struct SendSide : public ::testing::Test,
+                      public COMMIntf,
+                      public MIDIReciverListener
     {
+        SendSide()  { transport->addReceiver (this); }
+
         int send (const juce::Array<juce::uint8>& frame, int length) override
         {
             frames.emplace_back (frame.begin(), frame.begin() + length);
@@ -26,38 +30,24 @@ namespace
             events.push_back ("progress " + std::to_string (offset) + "/" + std::to_string (total));
         }
 
-        void sleep (int ms)
+        void enqueue (const Bytes& message)
         {
-            events.push_back ("sleep " + std::to_string (ms));
+            transport->enqueueMessage (juce::Array<juce::uint8> (message.data(), (int) message.size()));
         }
 
-        std::vector<Bytes> frames;
-        std::vector<std::string> events;
-    };
-
-    struct SendSide : public ::testing::Test
-    {
-        SendSide()
-            : transport (std::make_unique<CPackTrans> (&recorder, [this] (int ms) { recorder.sleep (ms); }))
-        {
-            transport->addReceiver (&recorder);
-        }
-
-        void pump (int ticks)
+        void pump (int ticks = 200)
         {
             for (int i = 0; i < ticks; ++i)
                 transport->sendPump();
         }
 
-        /** Pumps until a message has been taken, sent and finished, plus some idle ticks. */
-        void sendMessage (const Bytes& message)
+        std::unique_ptr<CPackTrans> transport = std::make_unique<CPackTrans> (this, [this] (int ms)
         {
-            transport->enqueueMessage (juce::Array<juce::uint8> (message.data(), (int) message.size()));
-            pump (200);
-        }
+            events.push_back ("sleep " + std::to_string (ms));
+        });
 
-        SendRecorder recorder;
-        std::unique_ptr<CPackTrans> transport;
+        std::vector<Bytes> frames;
+        Events events;
     };
 
     Bytes distinctBytes (int count)
@@ -74,185 +64,124 @@ namespace
     Bytes expectedChunk (const Bytes& message, int offset, int count)
     {
         const int total = (int) message.size();
-        Bytes frame { 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11,
-                      (juce::uint8) (total % 128), (juce::uint8) (total / 128),
+        Bytes frame { 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11, (juce::uint8) (total % 128), (juce::uint8) (total / 128),
                       (juce::uint8) (offset % 128), (juce::uint8) (offset / 128) };
 
         for (int i = offset; i < offset + count; ++i)
-        {
-            frame.push_back ((juce::uint8) (message[(size_t) i] / 16));
-            frame.push_back ((juce::uint8) (message[(size_t) i] % 16));
-        }
+            frame.insert (frame.end(), { (juce::uint8) (message[(size_t) i] / 16), (juce::uint8) (message[(size_t) i] % 16) });
 
         return frame;
     }
-
-    using Events = std::vector<std::string>;
 }
 
-TEST_F (SendSide, MessageOf183BytesIsOneFullFrameWithoutInnerPause)
+TEST_F (SendSide, MessagesAreCutInto183ByteChunksWithTheirPauses)
 {
-    const auto message = distinctBytes (183);
-    sendMessage (message);
+    const std::vector<std::pair<int, Events>> cases
+    {
+        { 0,   { "send 12", "progress 0/0", "sleep 5" } },
+        { 183, { "send 378", "progress 183/183", "sleep 5" } },
+        { 184, { "send 378", "send 14", "progress 184/184", "sleep 1000", "sleep 5" } },
+        { 366, { "send 378", "send 378", "progress 366/366", "sleep 1000", "sleep 5" } },
+        { 600, { "send 378", "send 378", "sleep 5", "send 378", "sleep 5", "send 114", "progress 600/600", "sleep 1000", "sleep 5" } },
+    };
 
-    ASSERT_EQ (recorder.frames.size(), 1u);
-    EXPECT_EQ (recorder.frames[0].size(), 378u);
-    EXPECT_EQ (recorder.frames[0], expectedChunk (message, 0, 183));
-    EXPECT_EQ (recorder.events, (Events { "send 378", "progress 183/183", "sleep 5" }));
-}
+    for (auto& [size, expectedEvents] : cases)
+    {
+        SCOPED_TRACE (size);
+        frames.clear();
+        events.clear();
 
-TEST_F (SendSide, MessageOf184BytesIs183PlusOneWithOneSecondPauseAfterTheLast)
-{
-    const auto message = distinctBytes (184);
-    sendMessage (message);
+        const auto message = distinctBytes (size);
+        enqueue (message);
+        pump();
 
-    ASSERT_EQ (recorder.frames.size(), 2u);
-    EXPECT_EQ (recorder.frames[0], expectedChunk (message, 0, 183));
-    EXPECT_EQ (recorder.frames[1], expectedChunk (message, 183, 1));
-    EXPECT_EQ (recorder.events, (Events { "send 378", "send 14", "progress 184/184", "sleep 1000", "sleep 5" }));
-}
+        EXPECT_EQ (events, expectedEvents);
+        ASSERT_EQ (frames.size(), (size_t) std::max (1, (size + 182) / 183));
 
-TEST_F (SendSide, MessageOf366BytesEndsWithAFull183ByteLastChunk)
-{
-    const auto message = distinctBytes (366);
-    sendMessage (message);
-
-    ASSERT_EQ (recorder.frames.size(), 2u);
-    EXPECT_EQ (recorder.frames[0], expectedChunk (message, 0, 183));
-    EXPECT_EQ (recorder.frames[1], expectedChunk (message, 183, 183));
-    EXPECT_EQ (recorder.events, (Events { "send 378", "send 378", "progress 366/366", "sleep 1000", "sleep 5" }));
-}
-
-TEST_F (SendSide, MiddleChunksPauseFiveMillisecondsAndOffsetsUseTwoSevenBitFields)
-{
-    const auto message = distinctBytes (600);
-    sendMessage (message);
-
-    ASSERT_EQ (recorder.frames.size(), 4u);
-
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ (recorder.frames[(size_t) i], expectedChunk (message, i * 183, 183)) << "chunk " << i;
-
-    EXPECT_EQ (recorder.frames[3], expectedChunk (message, 549, 51));
-    EXPECT_EQ (recorder.frames[3][8], 600 % 128);
-    EXPECT_EQ (recorder.frames[3][9], 600 / 128);
-    EXPECT_EQ (recorder.frames[3][10], 549 % 128);
-    EXPECT_EQ (recorder.frames[3][11], 549 / 128);
-    EXPECT_EQ (recorder.events, (Events { "send 378", "send 378", "sleep 5", "send 378", "sleep 5",
-                                          "send 114", "progress 600/600", "sleep 1000", "sleep 5" }));
-}
-
-TEST_F (SendSide, EmptyMessageIsATwelveByteFrameWithProgressZero)
-{
-    sendMessage ({});
-
-    ASSERT_EQ (recorder.frames.size(), 1u);
-    EXPECT_EQ (recorder.frames[0], (Bytes { 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0, 0, 0, 0 }));
-    EXPECT_EQ (recorder.events, (Events { "send 12", "progress 0/0", "sleep 5" }));
+        for (int i = 0; i < (int) frames.size(); ++i)
+            EXPECT_EQ (frames[(size_t) i], expectedChunk (message, i * 183, std::min (183, size - i * 183)));
+    }
 }
 
 TEST_F (SendSide, RecordRequestIsTheTwentyTwoByteSingleRecordFrame)
 {
-    sendMessage ({ 0x02, 0x20, 0x00, 0x00 });
+    enqueue ({ 0x02, 0x20, 0x00, 0x00 });
+    pump();
 
-    ASSERT_EQ (recorder.frames.size(), 1u);
-    // 20 bytes between F0 and F7: 22 on the wire.
-    EXPECT_EQ (recorder.frames[0], (Bytes { 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A,
-                                            0x11, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00 }));
+    ASSERT_EQ (frames.size(), 1u);      // 20 bytes between F0 and F7
+    EXPECT_EQ (frames[0], (Bytes { 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00,
+                                   0x00, 0x00, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00 }));
 }
 
-TEST_F (SendSide, PumpTakesAMessageOnATickOfItsOwnAndSendsOneChunkPerTick)
+TEST_F (SendSide, TakingAMessageFromTheQueueTakesATickOfItsOwn)
 {
-    transport->enqueueMessage (juce::Array<juce::uint8> { 1, 2, 3 });
-    transport->enqueueMessage (juce::Array<juce::uint8> { 4 });
+    enqueue ({ 1, 2, 3 });
+    enqueue ({ 4 });
 
-    transport->sendPump();
-    EXPECT_TRUE (recorder.frames.empty());
+    const std::vector<size_t> framesAfterTick { 0, 1, 1, 2, 2, 2 };
 
-    transport->sendPump();
-    ASSERT_EQ (recorder.frames.size(), 1u);
-    EXPECT_EQ (recorder.frames[0][8], 3);
-
-    transport->sendPump();
-    EXPECT_EQ (recorder.frames.size(), 1u);
-
-    transport->sendPump();
-    ASSERT_EQ (recorder.frames.size(), 2u);
-    EXPECT_EQ (recorder.frames[1][8], 1);
-
-    pump (10);
-    EXPECT_EQ (recorder.frames.size(), 2u);
+    for (auto expected : framesAfterTick)
+    {
+        transport->sendPump();
+        EXPECT_EQ (frames.size(), expected);
+    }
 }
 
-TEST_F (SendSide, MessageThatCannotBeFramedIsRefusedAndTheLongestFramableIsAccepted)
+TEST_F (SendSide, MessageThatCannotBeFramedIsRefused)
 {
-    transport->enqueueMessage (juce::Array<juce::uint8> (distinctBytes (16384).data(), 16384));
-    transport->enqueueMessage (juce::Array<juce::uint8> (distinctBytes (20000).data(), 20000));
+    enqueue (distinctBytes (16384));
     pump (20);
-    EXPECT_TRUE (recorder.frames.empty());
+    EXPECT_TRUE (frames.empty());
 
     const auto longest = distinctBytes (16383);
-    sendMessage (longest);
+    enqueue (longest);
+    pump();
 
-    ASSERT_EQ (recorder.frames.size(), 90u);
-    EXPECT_EQ (recorder.frames[0], expectedChunk (longest, 0, 183));
-    EXPECT_EQ (recorder.frames.back(), expectedChunk (longest, 89 * 183, 16383 - 89 * 183));
-    EXPECT_EQ (recorder.events[recorder.events.size() - 3], "progress 16383/16383");
+    ASSERT_EQ (frames.size(), 90u);
+    EXPECT_EQ (frames.back(), expectedChunk (longest, 89 * 183, 16383 - 89 * 183));
 }
 
 //==============================================================================
 namespace
 {
-    Bytes commandThreeFrame()
-    {
-        return { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x03, 0xF7 };
-    }
+    const Bytes commandThree { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x03, 0xF7 };
 }
 
 TEST_F (SendSide, DeviceCommandThreeDropsQueuedMessagesButTheCurrentOneGoesOn)
 {
     const auto current = distinctBytes (400);
-    transport->enqueueMessage (juce::Array<juce::uint8> (current.data(), (int) current.size()));
-    transport->enqueueMessage (juce::Array<juce::uint8> { 9, 9 });
-    transport->enqueueMessage (juce::Array<juce::uint8> { 8, 8 });
+    enqueue (current);
+    enqueue ({ 9, 9 });
+    enqueue ({ 8, 8 });
 
     pump (2);
-    ASSERT_EQ (recorder.frames.size(), 1u);
+    ASSERT_EQ (frames.size(), 1u);
 
-    const auto command = commandThreeFrame();
-    transport->onReceive (command.data(), (int) command.size());
+    transport->onReceive (commandThree.data(), (int) commandThree.size());
+    pump();
+    ASSERT_EQ (frames.size(), 3u);
+    EXPECT_EQ (frames[2], expectedChunk (current, 366, 34));
 
-    pump (50);
-    ASSERT_EQ (recorder.frames.size(), 3u);
-    EXPECT_EQ (recorder.frames[2], expectedChunk (current, 366, 34));
-
-    transport->enqueueMessage (juce::Array<juce::uint8> { 7 });
-    pump (5);
-    ASSERT_EQ (recorder.frames.size(), 4u);
-    EXPECT_EQ (recorder.frames[3][8], 1);
+    enqueue ({ 7 });
+    pump();
+    EXPECT_EQ (frames.size(), 4u);
 }
 
-TEST_F (SendSide, DeviceCommandThreeFromAnotherThreadWaitsForTheMessageThreadWithoutDeadlock)
+TEST_F (SendSide, DeviceCommandThreeOnTheInputThreadWaitsForTheMessageThread)
 {
-    for (juce::uint8 i = 0; i < 3; ++i)
-        transport->enqueueMessage (juce::Array<juce::uint8> { i });
-
+    enqueue ({ 1 });
+    enqueue ({ 2 });
     std::atomic<bool> dropped { false };
 
     std::thread input ([&]
     {
-        const auto command = commandThreeFrame();
-        transport->onReceive (command.data(), (int) command.size());
+        transport->onReceive (commandThree.data(), (int) commandThree.size());
         dropped = true;
     });
 
     EXPECT_TRUE (pumpMessagesUntil ([&] { return dropped.load(); }));
     input.join();
 
-    pump (20);
-    EXPECT_TRUE (recorder.frames.empty());
-
-    transport->enqueueMessage (juce::Array<juce::uint8> { 5, 6 });
-    pump (5);
-    EXPECT_EQ (recorder.frames.size(), 1u);
+    pump();
+    EXPECT_TRUE (frames.empty());
 }

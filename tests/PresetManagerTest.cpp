@@ -9,47 +9,34 @@ namespace
 {
     using Log = std::vector<std::string>;
 
-    struct UiRecorder : public UpdateUIListener
+    /** An update listener and sender that logs under its name; may change the hub's lists in a call. */
+    struct Recorder : public UpdateUIListener,
+                      public SendMsgListener
     {
-        UiRecorder (Log& logToUse, std::string nameToUse) : log (logToUse), name (std::move (nameToUse)) {}
+        Recorder (Log& logToUse, std::string nameToUse) : log (logToUse), name (std::move (nameToUse)) {}
 
-        void deviceConnected() override         { log.push_back (name + " connected"); }
-        void deviceDisconnected() override      { log.push_back (name + " disconnected"); }
-        void deviceCloseIgnored() override      { log.push_back (name + " closeIgnored"); }
+        void deviceConnected() override                     { add ("connected"); }
+        void deviceDisconnected() override                  { add ("disconnected"); }
+        void deviceCloseIgnored() override                  { add ("closeIgnored"); }
+        void deviceState (int state, bool flag) override    { add ("state " + std::to_string (state) + (flag ? " true" : " false")); }
+        void deviceReply (int length, const juce::uint8* d) override   { add ("reply " + std::to_string (length)); data = d; }
+        void requestRecord2002() override                   { add ("request2002"); }
+        void closeDevice() override                         { add ("close"); }
+        void softwareJump() override                        { add ("jump"); }
+        void sendSysEx (const juce::uint8* d, int length) override     { add ("sysEx " + std::to_string (length)); data = d; }
 
-        void deviceState (int state, bool flag) override
+        void add (const std::string& what)
         {
-            log.push_back (name + " state " + std::to_string (state) + (flag ? " true" : " false"));
-        }
+            log.push_back (name + " " + what);
 
-        void deviceReply (int length, const juce::uint8* data) override
-        {
-            log.push_back (name + " reply " + std::to_string (length));
-            lastData = data;
+            if (onCall)
+                onCall();
         }
 
         Log& log;
         std::string name;
-        const juce::uint8* lastData = nullptr;
-    };
-
-    struct SendRecorder : public SendMsgListener
-    {
-        SendRecorder (Log& logToUse, std::string nameToUse) : log (logToUse), name (std::move (nameToUse)) {}
-
-        void requestRecord2002() override   { log.push_back (name + " request2002"); }
-        void closeDevice() override         { log.push_back (name + " close"); }
-        void softwareJump() override        { log.push_back (name + " jump"); }
-
-        void sendSysEx (const juce::uint8* data, int length) override
-        {
-            log.push_back (name + " sysEx " + std::to_string (length));
-            lastData = data;
-        }
-
-        Log& log;
-        std::string name;
-        const juce::uint8* lastData = nullptr;
+        const juce::uint8* data = nullptr;
+        std::function<void()> onCall;
     };
 
     struct Hub : public ::testing::Test
@@ -59,68 +46,53 @@ namespace
     };
 }
 
-TEST_F (Hub, ConnectionEventsReachUpdateListenersNewestFirstAndSetTheState)
+TEST_F (Hub, EventsReachUpdateListenersNewestFirstAndSetTheConnectionState)
 {
-    UiRecorder mainComponent (log, "main"), engine (log, "engine");
+    Recorder mainComponent (log, "main"), engine (log, "engine");
     hub.addUpdateListener (&mainComponent);
     hub.addUpdateListener (&engine);
-    hub.addUpdateListener (&mainComponent);
+    hub.addUpdateListener (&mainComponent);     // held once
 
-    EXPECT_EQ (hub.getConnectionState(), 0);
-    hub.deviceConnected();
-    EXPECT_EQ (hub.getConnectionState(), 1);
-    hub.deviceState (3);
-    EXPECT_EQ (hub.getConnectionState(), 2);
-    hub.deviceDisconnected();
-    EXPECT_EQ (hub.getConnectionState(), 4);
-    hub.deviceCloseIgnored();
-    EXPECT_EQ (hub.getConnectionState(), 4);
-    hub.deviceConnected();
-    EXPECT_EQ (hub.getConnectionState(), 1);
+    std::vector<int> states;
+    const std::vector<std::function<void()>> events { [&] { hub.deviceConnected(); }, [&] { hub.deviceState (3); },
+                                                      [&] { hub.deviceDisconnected(); }, [&] { hub.deviceCloseIgnored(); },
+                                                      [&] { hub.deviceConnected(); } };
 
-    EXPECT_EQ (log, (Log { "engine connected", "main connected",
-                           "engine state 3 false", "main state 3 false",
-                           "engine disconnected", "main disconnected",
-                           "engine closeIgnored", "main closeIgnored",
+    for (auto& event : events)
+    {
+        event();
+        states.push_back (hub.getConnectionState());
+    }
+
+    EXPECT_EQ (states, (std::vector<int> { 1, 2, 4, 4, 1 }));
+    EXPECT_EQ (log, (Log { "engine connected", "main connected", "engine state 3 false", "main state 3 false",
+                           "engine disconnected", "main disconnected", "engine closeIgnored", "main closeIgnored",
                            "engine connected", "main connected" }));
 }
 
-TEST_F (Hub, SysExTowardTheDeviceGoesToSendersAndFromTheDeviceToUpdateListeners)
+TEST_F (Hub, SysExGoesToSendersOrUpdateListenersByDirectionAndRequestsToEverySender)
 {
     const juce::uint8 bytes[] = { 0x7E, 0x48, 0x01, 0x02, 0x03 };
+    hub.sysExMessage (5, bytes, 1);             // no sender yet: nothing happens
 
-    hub.sysExMessage (5, bytes, 1);     // no sender yet: nothing happens
-
-    UiRecorder listener (log, "ui");
-    SendRecorder sender (log, "sender");
-    hub.addUpdateListener (&listener);
-    hub.addSendListener (&sender);
-
-    hub.sysExMessage (5, bytes, 1);
-    hub.sysExMessage (5, bytes, 0);
-    hub.sysExMessage (5, bytes, 2);
-    hub.sysExMessage (5, bytes, -1);
-
-    EXPECT_EQ (log, (Log { "sender sysEx 5", "ui reply 5" }));
-    EXPECT_EQ (sender.lastData, bytes);
-    EXPECT_EQ (listener.lastData, bytes);
-    EXPECT_FALSE (hub.isRequestHandled());
-}
-
-TEST_F (Hub, RequestsGoToEverySenderAndMarkTheRequestHandled)
-{
-    SendRecorder first (log, "first"), second (log, "second");
+    Recorder first (log, "first"), second (log, "second");
+    hub.addUpdateListener (&first);
     hub.addSendListener (&first);
     hub.addSendListener (&second);
 
-    hub.softwareJump();
-    EXPECT_EQ (log, (Log { "second jump", "first jump", "second close", "first close" }));
-    EXPECT_TRUE (hub.isRequestHandled());
+    for (int direction : { 1, 0, 2, -1 })
+        hub.sysExMessage (5, bytes, direction);
 
-    log.clear();
+    EXPECT_FALSE (hub.isRequestHandled());
+    hub.softwareJump();
+    EXPECT_TRUE (hub.isRequestHandled());
     hub.requestRecord2002();
     hub.closeDevice();
-    EXPECT_EQ (log, (Log { "second request2002", "first request2002", "second close", "first close" }));
+
+    EXPECT_EQ (log, (Log { "second sysEx 5", "first sysEx 5", "first reply 5", "second jump", "first jump", "second close",
+                           "first close", "second request2002", "first request2002", "second close", "first close" }));
+    EXPECT_EQ (first.data, bytes);
+    EXPECT_EQ (second.data, bytes);
 
     PresetManager other;
     other.sendProgress (4, 4);
@@ -128,94 +100,39 @@ TEST_F (Hub, RequestsGoToEverySenderAndMarkTheRequestHandled)
     EXPECT_EQ (other.getConnectionState(), 0);
 }
 
-TEST_F (Hub, ListenerMayRemoveItselfOrOthersDuringAWalk)
+TEST_F (Hub, ListenersMayChangeTheListDuringAWalk)
 {
-    struct Leaver : public UiRecorder
-    {
-        using UiRecorder::UiRecorder;
+    Recorder a (log, "a"), b (log, "b"), c (log, "c"), d (log, "d");
 
-        void deviceConnected() override
-        {
-            UiRecorder::deviceConnected();
+    for (auto* listener : { &a, &b, &c, &d })
+        hub.addUpdateListener (listener);
 
-            for (auto* other : toRemove)
-                hub->removeUpdateListener (other);
-        }
-
-        PresetManager* hub = nullptr;
-        std::vector<UpdateUIListener*> toRemove;
-    };
-
-    UiRecorder a (log, "a"), c (log, "c"), d (log, "d");
-    Leaver b (log, "b");
-    b.hub = &hub;
-    b.toRemove = { &b, &d };
-
-    for (UpdateUIListener* l : std::initializer_list<UpdateUIListener*> { &a, &b, &c, &d })
-        hub.addUpdateListener (l);
-
+    // b leaves with d, which was called already, and adds a newcomer, not called in this walk.
+    Recorder newcomer (log, "new");
+    b.onCall = [&] { hub.removeUpdateListener (&b); hub.removeUpdateListener (&d); hub.addUpdateListener (&newcomer); };
     hub.deviceConnected();
     EXPECT_EQ (log, (Log { "d connected", "c connected", "b connected", "a connected" }));
 
-    // One that has not been called yet and is removed is not called.
+    // newcomer leaves with c, which has not been called yet and is not.
     log.clear();
-    b.toRemove = { &b, &c };
-    hub.addUpdateListener (&b);     // now a, c, b
+    newcomer.onCall = [&] { hub.removeUpdateListener (&newcomer); hub.removeUpdateListener (&c); };
     hub.deviceConnected();
-    EXPECT_EQ (log, (Log { "b connected", "a connected" }));
-
-    log.clear();
-    hub.deviceConnected();
-    EXPECT_EQ (log, (Log { "a connected" }));
+    EXPECT_EQ (log, (Log { "new connected", "a connected" }));
 }
 
-TEST_F (Hub, ListenerAddedDuringAWalkIsNotCalledInIt)
-{
-    struct Adder : public UiRecorder
-    {
-        using UiRecorder::UiRecorder;
-        void deviceDisconnected() override { UiRecorder::deviceDisconnected(); hub->addUpdateListener (newcomer); }
-        PresetManager* hub = nullptr;
-        UpdateUIListener* newcomer = nullptr;
-    };
-
-    Adder adder (log, "adder");
-    UiRecorder newcomer (log, "new");
-    adder.hub = &hub;
-    adder.newcomer = &newcomer;
-    hub.addUpdateListener (&adder);
-
-    hub.deviceDisconnected();
-    EXPECT_EQ (log, (Log { "adder disconnected" }));
-    hub.deviceDisconnected();
-    EXPECT_EQ (log, (Log { "adder disconnected", "new disconnected", "adder disconnected" }));
-}
-
-//==============================================================================
-// Replies are walked on the MIDI input thread while the message thread adds and
-// deletes listeners: a listener that has been removed must never be called again.
+// Replies are walked on the MIDI input thread while the message thread adds and deletes
+// listeners: once its removal has returned, a listener is never called again.
 TEST_F (Hub, RemovedListenerIsNeverCalledAfterItsRemovalReturns)
 {
     struct Counting : public UpdateUIListener
     {
-        void deviceReply (int, const juce::uint8*) override
-        {
-            ++calls;
-            juce::Thread::yield();
-            ++calls;
-        }
-
-        int calls = 0;      // deliberately plain: a call after deletion is an error under the sanitizers
+        void deviceReply (int, const juce::uint8*) override { ++calls; juce::Thread::yield(); ++calls; }
+        int calls = 0;      // plain on purpose: an overlapping call is a race for the sanitizers
     };
 
     std::atomic<bool> stop { false };
     const juce::uint8 reply[] = { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 };
-
-    std::thread input ([&]
-    {
-        while (! stop)
-            hub.sysExMessage (6, reply, 0);
-    });
+    std::thread input ([&] { while (! stop) hub.sysExMessage (6, reply, 0); });
 
     for (int i = 0; i < 2000; ++i)
     {
