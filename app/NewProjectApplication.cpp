@@ -1,5 +1,7 @@
 #include "app/NewProjectApplication.h"
 
+#include "ui/MainComponent.h"
+
 NewProjectApplication::~NewProjectApplication() = default;
 
 const juce::String NewProjectApplication::getApplicationName()    { return "Norvo USB Updater"; }
@@ -50,9 +52,7 @@ NewProjectApplication::MainWindow::MainWindow (juce::String name)
     setUsingNativeTitleBar (true);
 
     // The window takes the content's size (650 x 414); it is never made resizable.
-    auto content = std::make_unique<juce::Component>();
-    content->setSize (650, 414);
-    setContentOwned (content.release(), true);
+    setContentOwned (new MainComponent(), true);
 
     centreWithSize (getWidth(), getHeight());
     setVisible (true);

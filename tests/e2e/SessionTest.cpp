@@ -1,0 +1,249 @@
+#include "device/MIDIManager.h"
+#include "device/MIDIPortPair.h"
+#include "device/PresetManager.h"
+#include "firmware/FirmwareUpdate.h"
+#include "tests/e2e/AppSession.h"
+#include "tests/support/AppTesting.h"
+#include "tests/support/FirmwareFileBuilder.h"
+#include "tests/support/MessageLoop.h"
+
+// Whole sessions with the application's own window, on real timers; each session builds
+// its own application and device link.
+
+namespace
+{
+    using Session = AppSession;
+
+    const juce::String notCompatible = "The firmware file is not compatible with your device. ";
+
+    bool isUpdateMessage (const juce::MidiMessage& message)
+    {
+        const auto* d = message.getRawData();
+        return message.getRawDataSize() >= 3 && d[0] == 0xF0 && d[1] == 0x7E && d[2] == 0x48;
+    }
+
+    /** A full-size firmware file of three sections, version V 1.2.10. */
+    struct TestFirmware
+    {
+        TestFirmware (const char* model = "MZ-70")
+            : builder (FirmwareFileBuilder().model (model).version ('V', 1, 2, 10)
+                                            .section (0x00, FirmwareFileBuilder::pattern (1500, 1))
+                                            .section (0x01, FirmwareFileBuilder::pattern (700, 2))
+                                            .section (0x10, FirmwareFileBuilder::pattern (900, 3))),
+              file (builder.writeTemporary())
+        {
+        }
+
+        FirmwareFileBuilder builder;
+        std::unique_ptr<juce::TemporaryFile> file;
+    };
+}
+
+//==============================================================================
+TEST_F (Session, WithoutADeviceTheDisconnectedPageOffersItsHelp)
+{
+    auto& page = main().getDisconnectedView();
+    ASSERT_TRUE (waitForPage (page));
+    EXPECT_TRUE (page.helpButton->isVisible());
+    snapshot ("1-1-disconnected");
+
+    page.helpButton->triggerClick();
+    ASSERT_TRUE (waitFor ([&page] { return page.helpImage.isVisible(); }));
+    EXPECT_FALSE (page.helpButton->isVisible());
+    EXPECT_TRUE (page.backButton->isVisible());
+    EXPECT_TRUE (page.downloadLink->isVisible());
+    snapshot ("1-2-help");
+
+    page.backButton->triggerClick();
+    ASSERT_TRUE (waitFor ([&page] { return page.helpButton->isVisible(); }));
+    EXPECT_FALSE (page.helpImage.isVisible() || page.backButton->isVisible() || page.downloadLink->isVisible());
+    snapshot ("1-3-back");
+}
+
+TEST_F (Session, ADeviceInNormalModeIsAskedForItsStateAndKeptThroughTheHandshake)
+{
+    ASSERT_TRUE (plugAndWaitForConnection());
+
+    // The state request goes out about a second after the connection.
+    ASSERT_TRUE (waitFor ([this] { return ! informationRequests().empty(); }, 3000));
+    EXPECT_NEAR (informationRequests()[0].timeMs - connectedAt, 1000.0, 250.0);
+
+    auto& page = main().getConnectedView();
+    ASSERT_TRUE (waitForPage (page));
+    EXPECT_EQ (page.currentState, 1);
+    EXPECT_TRUE (page.updateButton.isVisible());
+    EXPECT_FALSE (page.pathBox.isVisible() || page.startButton.isVisible());
+    snapshot ("2-1-connected-normal");
+
+    // Four handshake frames, one second apart, after the request itself.
+    ASSERT_TRUE (waitFor ([this] { return informationRequests().size() >= 5; }, 7000));
+    const auto requests = informationRequests();
+
+    for (size_t i = 2; i < requests.size(); ++i)
+        EXPECT_NEAR (requests[i].timeMs - requests[i - 1].timeMs, 1000.0, 250.0);
+
+    // The fifth tick finds the last frame answered: the connection stays, no further frame.
+    pumpMessagesFor (1600);
+    EXPECT_EQ (informationRequests().size(), 5u);
+    EXPECT_EQ (norvo->device.getNumStartedInputs(), 1);
+    EXPECT_TRUE (isOnlyPageShown (page));
+    EXPECT_FALSE (main().isTimerRunning (MainComponent::handshakeTimerId));
+    EXPECT_FALSE (main().isTimerRunning (MainComponent::watchdogTimerId));
+}
+
+TEST_F (Session, ContinueInTheWarningSwitchesTheDeviceIntoUpdateMode)
+{
+    ASSERT_TRUE (bringUpDevice (1));
+    auto& page = main().getConnectedView();
+
+    page.updateButton.triggerClick();
+    auto* warning = waitForAlertWindow();
+    ASSERT_NE (warning, nullptr);
+    EXPECT_EQ (warning->getNumButtons(), 2);
+    snapshot ("3-1-backup-warning");
+
+    warning->triggerButtonClick (juce::translate ("Continue"));
+    ASSERT_TRUE (waitFor ([this] { return countModeSwitchFrames() == 1; }));
+    ASSERT_TRUE (waitFor ([] { return findAlertWindows().empty(); }));
+
+    // The device restarts: it leaves the lists and comes back in update mode.
+    norvo->unplug();
+    ASSERT_TRUE (waitForPage (main().getDisconnectedView()));
+    snapshot ("3-2-restarting");
+
+    norvo->setState (2);
+    norvo->plug();
+    ASSERT_TRUE (waitFor ([this, &page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000));
+    EXPECT_FALSE (page.updateButton.isVisible());
+    EXPECT_TRUE (page.pathBox.isVisible() && page.browseButton.isVisible() && page.startButton.isVisible());
+    EXPECT_TRUE (page.downloadLink.isVisible() && page.versionLabel.isVisible());
+    snapshot ("3-3-connected-update-mode");
+}
+
+TEST_F (Session, AChosenFileIsSentWhileTheProgressBarMovesToTheEnd)
+{
+    ASSERT_TRUE (bringUpDevice (2));
+    auto& page = main().getConnectedView();
+    auto& progress = main().getUpdateView().progressSlider;
+
+    norvo->peer.setBlockSize (64);
+    const TestFirmware firmware;
+    page.fileChosen (firmware.file->getFile());
+    EXPECT_EQ (page.pathBox.getText(), firmware.file->getFile().getFullPathName());
+    EXPECT_EQ (page.versionLabel.getText(), "V 1.2.10");
+    snapshot ("4-1-file-chosen");
+
+    // Blocks: 24 + 11 + 15 = 50; the update stops after the 20th for a snapshot.
+    norvo->pauseUpdateAtBlock (20);
+    page.startButton.triggerClick();
+    ASSERT_TRUE (waitForPage (main().getUpdateView()));
+
+    ASSERT_TRUE (waitFor ([&progress] { return progress.getValue() >= 19.0 / 50.0; }));
+    EXPECT_LT (progress.getValue(), 20.0 / 50.0);
+    snapshot ("4-2-updating");
+
+    norvo->peer.sendWithheldReply();
+    ASSERT_TRUE (waitFor ([this, &progress] { return norvo->peer.isFinished() && progress.getValue() == 1.0; }, 10000));
+    EXPECT_TRUE (norvo->peer.getErrors().isEmpty()) << norvo->peer.getErrors().joinIntoString ("\n");
+
+    const auto sections = norvo->peer.getSections();
+    ASSERT_EQ (sections.size(), 3u);
+    EXPECT_EQ (sections[0].data, FirmwareFileBuilder::pattern (1500, 1));
+    EXPECT_EQ (sections[1].data, FirmwareFileBuilder::pattern (700, 2));
+    EXPECT_EQ (sections[2].data, FirmwareFileBuilder::pattern (900, 3));
+    EXPECT_TRUE (isOnlyPageShown (main().getUpdateView()));
+    snapshot ("4-3-updated");
+
+    // The device restarts with its new firmware; the pages follow.
+    norvo->unplug();
+    ASSERT_TRUE (waitForPage (main().getDisconnectedView()));
+    EXPECT_TRUE (waitFor ([&progress] { return progress.getValue() == 0.0; }));
+
+    norvo->setState (1);
+    norvo->plug();
+    ASSERT_TRUE (waitFor ([this, &page] { return isOnlyPageShown (page) && page.currentState == 1; }, 8000));
+    snapshot ("4-4-restarted");
+}
+
+TEST_F (Session, AFileForTheOtherModelIsRefusedAndAnEmptyPathAsksForOne)
+{
+    ASSERT_TRUE (bringUpDevice (2));
+    auto& page = main().getConnectedView();
+
+    page.startButton.triggerClick();
+    auto* alert = waitForAlertWindow();
+    ASSERT_NE (alert, nullptr);
+    EXPECT_EQ (getAlertMessage (*alert), juce::translate ("Select a file path"));
+    snapshot ("5-1-no-path");
+    dismissAllAlerts();
+
+    const TestFirmware miniFirmware ("MZ-9");
+    page.fileChosen (miniFirmware.file->getFile());
+    page.startButton.triggerClick();
+
+    alert = waitForAlertWindow();
+    ASSERT_NE (alert, nullptr);
+    EXPECT_EQ (getAlertMessage (*alert), juce::translate (notCompatible));
+    EXPECT_TRUE (isOnlyPageShown (page));
+    snapshot ("5-2-not-compatible");
+
+    for (auto& written : norvo->device.getWrittenMessages())
+        EXPECT_FALSE (isUpdateMessage (written.message));
+}
+
+TEST_F (Session, ADeviceThatNeverAnswersIsClosedByTheWatchdogEveryTime)
+{
+    norvo->setAnswersLeft (0);
+
+    for (int round = 0; round < 2; ++round)
+    {
+        ASSERT_TRUE (plugAndWaitForConnection());
+        const auto connected = connectedAt;
+
+        ASSERT_TRUE (waitForClosedPorts (5000));
+        EXPECT_NEAR (now() - connected, 3000.0, 300.0);
+        EXPECT_TRUE (waitForPage (main().getDisconnectedView()));
+        EXPECT_TRUE (main().isTimerRunning (MainComponent::watchdogTimerId));
+    }
+
+    snapshot ("6-1-silent-device-closed");
+}
+
+TEST_F (Session, ADeviceThatStopsAnsweringIsClosedAfterTheFifthTick)
+{
+    // The request and the state read are answered, no handshake frame is.
+    norvo->setAnswersLeft (2);
+    ASSERT_TRUE (bringUpDevice (1));
+    snapshot ("6-2-connected-before-silence");
+
+    ASSERT_TRUE (waitFor ([this] { return informationRequests().size() >= 5; }, 7000));
+    const auto lastFrame = informationRequests().back().timeMs;
+
+    ASSERT_TRUE (waitForClosedPorts (3000));
+    EXPECT_NEAR (now() - lastFrame, 1000.0, 250.0);
+    ASSERT_TRUE (waitForPage (main().getDisconnectedView()));
+    EXPECT_EQ (main().getHandshakeCount(), 0);
+    snapshot ("6-3-silent-handshake-closed");
+}
+
+// Ends the message loop: keep it the last session of this file.
+TEST_F (Session, ClosingTheWindowDuringAnUpdateQuitsWithoutAQuestion)
+{
+    ASSERT_TRUE (bringUpDevice (2));
+    norvo->peer.setBlockSize (64);
+
+    const TestFirmware firmware;
+    main().getConnectedView().fileChosen (firmware.file->getFile());
+    norvo->pauseUpdateAtBlock (10);
+    main().getConnectedView().startButton.triggerClick();
+
+    ASSERT_TRUE (waitFor ([this] { return main().getUpdateView().progressSlider.getValue() > 0.1; }));
+    EXPECT_EQ (main().getFirmwareUpdate()->getUpdatingState(), 3);
+
+    window().closeButtonPressed();
+    pumpMessagesFor (50);
+
+    EXPECT_TRUE (juce::MessageManager::getInstance()->hasStopMessageBeenSent());
+    EXPECT_TRUE (findAlertWindows().empty());
+    EXPECT_EQ (juce::Component::getCurrentlyModalComponent(), nullptr);
+}

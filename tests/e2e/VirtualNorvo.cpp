@@ -1,0 +1,129 @@
+#include "tests/e2e/VirtualNorvo.h"
+
+#include "tests/support/DeviceStateResponder.h"
+
+namespace
+{
+    /** Record 0x2001 (state, model type 0) in one data packet chunk. */
+    juce::MidiMessage makeInformationAnswer (int state)
+    {
+        const juce::uint8 payload[] = { 0x01, 0x20, 0x04, 0x00, (juce::uint8) state, 0x00, 0x00, 0x00 };
+        std::vector<juce::uint8> frame { 0xF0, 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11,
+                                         (juce::uint8) sizeof (payload), 0x00, 0x00, 0x00 };
+
+        for (auto byte : payload)
+            frame.insert (frame.end(), { (juce::uint8) (byte >> 4), (juce::uint8) (byte & 0x0F) });
+
+        frame.push_back (0xF7);
+        return juce::MidiMessage (frame.data(), (int) frame.size());
+    }
+
+    using Observer = std::function<void (const juce::MidiMessage&)>;
+
+    /** An output that tells its device about every message before and after writing it. */
+    class ObservedOutput : public MidiOutputPort
+    {
+    public:
+        ObservedOutput (std::unique_ptr<MidiOutputPort> innerPort, Observer before, Observer after)
+            : inner (std::move (innerPort)), beforeWrite (std::move (before)), afterWrite (std::move (after)) {}
+
+        juce::String getName() const override                        { return inner->getName(); }
+        void stopBackgroundThread() override                         { inner->stopBackgroundThread(); }
+
+        void sendMessageNow (const juce::MidiMessage& message) override
+        {
+            beforeWrite (message);
+            inner->sendMessageNow (message);
+            afterWrite (message);
+        }
+
+    private:
+        std::unique_ptr<MidiOutputPort> inner;
+        Observer beforeWrite, afterWrite;
+    };
+}
+
+//==============================================================================
+class VirtualNorvo::AnsweringPorts : public MidiPorts
+{
+public:
+    AnsweringPorts (std::unique_ptr<MidiPorts> innerPorts, VirtualNorvo& owner)
+        : inner (std::move (innerPorts)), norvo (owner) {}
+
+    juce::Array<juce::MidiDeviceInfo> getOutputDevices() override   { return inner->getOutputDevices(); }
+    juce::Array<juce::MidiDeviceInfo> getInputDevices() override    { return inner->getInputDevices(); }
+
+    std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
+    {
+        return inner->openInput (index, callback);
+    }
+
+    std::unique_ptr<MidiOutputPort> openOutput (int index) override
+    {
+        auto output = inner->openOutput (index);
+
+        if (output == nullptr)
+            return nullptr;
+
+        return std::make_unique<ObservedOutput> (std::move (output),
+                                                 [&owner = norvo] (const juce::MidiMessage& m) { owner.beforeWrite (m); },
+                                                 [&owner = norvo] (const juce::MidiMessage& m) { owner.answerIfAsked (m); });
+    }
+
+private:
+    std::unique_ptr<MidiPorts> inner;
+    VirtualNorvo& norvo;
+};
+
+//==============================================================================
+VirtualNorvo::VirtualNorvo (const juce::String& portName)
+    : device (portName, portName)
+{
+    MidiPorts::install (std::make_unique<AnsweringPorts> (device.createPorts(), *this));
+}
+
+VirtualNorvo::~VirtualNorvo()
+{
+    MidiPorts::install (nullptr);
+}
+
+void VirtualNorvo::plug()
+{
+    plugged = true;
+    device.plug();
+}
+
+void VirtualNorvo::unplug()
+{
+    plugged = false;
+    device.unplug();
+}
+
+void VirtualNorvo::beforeWrite (const juce::MidiMessage& message)
+{
+    const auto* d = message.getRawData();
+    const bool isDataBlock = message.getRawDataSize() > 4 && d[0] == 0xF0 && d[1] == 0x7E && d[2] == 0x48 && d[3] == 0x04;
+
+    if (isDataBlock && ++blocksWritten == pauseAtBlock)
+        peer.stayQuietAt (VirtualUpdatePeer::Step::block);
+}
+
+void VirtualNorvo::answerIfAsked (const juce::MidiMessage& written)
+{
+    const bool information = DeviceStateResponder::isInformationRequest (written);
+    const bool stateRead = DeviceStateResponder::isStateRead (written);
+
+    if (! (information || stateRead) || ! plugged)
+        return;
+
+    ++stateRequests;
+
+    if (answersLeft == 0)
+        return;
+
+    if (answersLeft > 0)
+        --answersLeft;
+
+    device.sendToHost (information ? makeInformationAnswer (state)
+                                   : DeviceStateResponder::makeSystemReply (state, std::nullopt));
+}
