@@ -1,29 +1,75 @@
 #include "tests/support/PageTesting.h"
 
-#include <gtest/gtest.h>
-
 #include "device/ConstVar.h"
 
 #include "BinaryData.h"
 
+#include <cstdlib>
 #include <cstring>
 
-//==============================================================================
-ScopedTranslations::ScopedTranslations (bool chinese)
+namespace
 {
-    const auto text = chinese ? juce::String::createStringFromData (BinaryData::chinese_txt, BinaryData::chinese_txtSize)
-                              : juce::String::createStringFromData (BinaryData::english_txt, BinaryData::english_txtSize);
-
-    juce::LocalisedStrings::setCurrentMappings (new juce::LocalisedStrings (text, false));
+    juce::File freshFolder()
+    {
+        auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                          .getChildFile ("norvo-pages-" + juce::Uuid().toString());
+        folder.createDirectory();
+        return folder;
+    }
 }
 
-ScopedTranslations::~ScopedTranslations()
+PageSurroundings::PageSurroundings()
+    : home (freshFolder()), scratch (freshFolder()), savedModel (ConstVar::getInstance()->isFullSizeModel)
 {
+    setEnv ("HOME", home.getFullPathName().toRawUTF8());
+    useLanguage ("en");
+}
+
+PageSurroundings::~PageSurroundings()
+{
+    for (const auto& [name, value] : savedEnv)
+        setEnv (name.c_str(), value.has_value() ? value->c_str() : nullptr);
+
+    ConstVar::getInstance()->isFullSizeModel = savedModel;
     juce::LocalisedStrings::setCurrentMappings (nullptr);
+
+    if (&juce::LookAndFeel::getDefaultLookAndFeel() == &lookAndFeel)
+        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+
+    juce::Typeface::clearTypefaceCache();
+    home.deleteRecursively();
+    scratch.deleteRecursively();
 }
 
-//==============================================================================
-ScopedEmbeddedTypeface::ScopedEmbeddedTypeface()
+void PageSurroundings::setEnv (const char* name, const char* value)
+{
+    if (const char* old = std::getenv (name); savedEnv.count (name) == 0)
+        savedEnv[name] = old != nullptr ? std::optional<std::string> (old) : std::nullopt;
+
+    if (value != nullptr)
+        setenv (name, value, 1);
+    else
+        unsetenv (name);
+}
+
+void PageSurroundings::useLanguage (const juce::String& lang)
+{
+    for (const auto* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES" })
+        setEnv (name, nullptr);
+
+    const bool chinese = lang == "zh";
+    setEnv ("LANG", chinese ? "zh_CN.UTF-8" : "en_US.UTF-8");
+    juce::LocalisedStrings::setCurrentMappings (new juce::LocalisedStrings (
+        chinese ? juce::String::createStringFromData (BinaryData::chinese_txt, BinaryData::chinese_txtSize)
+                : juce::String::createStringFromData (BinaryData::english_txt, BinaryData::english_txtSize), false));
+}
+
+void PageSurroundings::useModel (bool fullSize)
+{
+    ConstVar::getInstance()->isFullSizeModel = fullSize;
+}
+
+void PageSurroundings::useEmbeddedTypeface()
 {
     for (auto* face : { &lookAndFeel.regularTypeface, &lookAndFeel.boldTypeface })
         *face = juce::Typeface::createSystemTypefaceFor (BinaryData::typeface_otf, (size_t) BinaryData::typeface_otfSize);
@@ -32,80 +78,11 @@ ScopedEmbeddedTypeface::ScopedEmbeddedTypeface()
     juce::Typeface::clearTypefaceCache();
 }
 
-ScopedEmbeddedTypeface::~ScopedEmbeddedTypeface()
-{
-    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
-    juce::Typeface::clearTypefaceCache();
-}
-
 //==============================================================================
-ScopedModel::ScopedModel (bool fullSize)
-    : previous (ConstVar::getInstance()->isFullSizeModel)
+juce::Image resourceImage (const juce::String& name)
 {
-    ConstVar::getInstance()->isFullSizeModel = fullSize;
-}
-
-ScopedModel::~ScopedModel()
-{
-    ConstVar::getInstance()->isFullSizeModel = previous;
-}
-
-//==============================================================================
-ScopedTempFolder::ScopedTempFolder()
-    : folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
-                  .getChildFile ("norvo-pages-" + juce::Uuid().toString()))
-{
-    folder.createDirectory();
-}
-
-ScopedTempFolder::~ScopedTempFolder()
-{
-    folder.deleteRecursively();
-}
-
-juce::File ScopedTempFolder::writeFile (const juce::String& name, const juce::MemoryBlock& content) const
-{
-    const auto file = folder.getChildFile (name);
-    file.deleteFile();
-    file.create();
-    file.appendData (content.getData(), content.getSize());
-    return file;
-}
-
-//==============================================================================
-ScopedDistinctImages::ScopedDistinctImages (std::initializer_list<Resource> resources, int width, int height)
-{
-    juce::ImageCache::releaseUnusedImages();
-    int index = 0;
-
-    for (const auto& resource : resources)
-    {
-        const auto hashCode = (juce::int64) (juce::pointer_sized_int) resource.data;
-        if (juce::ImageCache::getFromHashCode (hashCode).isValid())
-            ADD_FAILURE() << "an embedded image is still in use and cannot be stood in for";
-
-        juce::Image image (juce::Image::ARGB, width, height, false);
-        image.clear (image.getBounds(), juce::Colour::fromHSV ((float) index++ / (float) resources.size(), 0.8f, 0.9f, 1.0f));
-        juce::ImageCache::addImageToCache (image, hashCode);
-        standIns[resource.data] = image;
-    }
-}
-
-ScopedDistinctImages::~ScopedDistinctImages()
-{
-    standIns.clear();
-    juce::ImageCache::releaseUnusedImages();
-}
-
-juce::Image ScopedDistinctImages::operator[] (const char* data) const
-{
-    const auto found = standIns.find (data);
-    return found != standIns.end() ? found->second : juce::Image();
-}
-
-//==============================================================================
-juce::Image embeddedImage (const char* data, int size)
-{
+    int size = 0;
+    const auto* data = BinaryData::getNamedResource (name.toRawUTF8(), size);
     return juce::ImageCache::getFromMemory (data, size);
 }
 
@@ -117,56 +94,34 @@ juce::Image paintOwnFace (juce::Component& component)
     return image;
 }
 
-juce::Image drawScaledOver (const juce::Image& source, int width, int height)
+juce::Image scaledToPage (const juce::Image& source)
 {
-    juce::Image image (juce::Image::ARGB, width, height, true);
+    juce::Image image (juce::Image::ARGB, 650, 414, true);
     juce::Graphics g (image);
-    g.drawImage (source, 0, 0, width, height, 0, 0, source.getWidth(), source.getHeight());
+    g.drawImage (source, 0, 0, 650, 414, 0, 0, source.getWidth(), source.getHeight());
     return image;
-}
-
-juce::Image snapshotOf (juce::Component& component)
-{
-    return component.createComponentSnapshot (component.getLocalBounds(), true, 1.0f);
 }
 
 bool samePixels (const juce::Image& a, const juce::Image& b)
 {
-    if (a.getBounds() != b.getBounds())
-        return false;
+    const auto argbA = a.convertedToFormat (juce::Image::ARGB), argbB = b.convertedToFormat (juce::Image::ARGB);
+    const juce::Image::BitmapData first (argbA, juce::Image::BitmapData::readOnly), second (argbB, juce::Image::BitmapData::readOnly);
+    bool same = a.getBounds() == b.getBounds();
 
-    const auto first = a.convertedToFormat (juce::Image::ARGB);
-    const auto second = b.convertedToFormat (juce::Image::ARGB);
-    const juce::Image::BitmapData firstData (first, juce::Image::BitmapData::readOnly);
-    const juce::Image::BitmapData secondData (second, juce::Image::BitmapData::readOnly);
-    const auto rowBytes = (size_t) (firstData.width * firstData.pixelStride);
+    for (int y = 0; same && y < first.height; ++y)
+        same = std::memcmp (first.getLinePointer (y), second.getLinePointer (y), (size_t) (first.width * first.pixelStride)) == 0;
 
-    for (int y = 0; y < firstData.height; ++y)
-        if (std::memcmp (firstData.getLinePointer (y), secondData.getLinePointer (y), rowBytes) != 0)
-            return false;
-
-    return true;
+    return same;
 }
 
-int countVisiblePixels (const juce::Image& image)
+bool linkLooks (juce::HyperlinkButton& link, juce::Colour colour, float fontHeight, juce::Justification justification)
 {
-    const auto argb = image.convertedToFormat (juce::Image::ARGB);
-    const juce::Image::BitmapData data (argb, juce::Image::BitmapData::readOnly);
-    int count = 0;
+    juce::Image expected (juce::Image::ARGB, link.getWidth(), link.getHeight(), true);
+    juce::Graphics g (expected);
+    g.setColour (colour);
+    g.setFont (juce::Font (fontHeight));
+    g.drawText (link.getButtonText(), link.getLocalBounds().reduced (1, 0),
+                justification.getOnlyHorizontalFlags() | juce::Justification::verticallyCentred, true);
 
-    for (int y = 0; y < data.height; ++y)
-        for (int x = 0; x < data.width; ++x)
-            if (data.getPixelColour (x, y).getAlpha() != 0)
-                ++count;
-
-    return count;
-}
-
-juce::File snapshotFolder()
-{
-    const auto folder = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
-                            .getParentDirectory()
-                            .getChildFile ("snapshots");
-    folder.createDirectory();
-    return folder;
+    return samePixels (link.createComponentSnapshot (link.getLocalBounds()), expected);
 }

@@ -2,107 +2,42 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "tests/support/ScopedEnvironment.h"
 #include "ui/DefaultLookAndFeel.h"
 
 #include <map>
+#include <optional>
+#include <string>
 
-/** Installs one of the two embedded translation tables for the lifetime of the
-    object; none is installed afterwards.
+/** What the pages read around them, put back at the end: environment (HOME in a
+    fresh folder, so the settings file lands there), model flag, translations,
+    look-and-feel. Starts in English for the full-size model.
 */
-class ScopedTranslations
+class PageSurroundings
 {
 public:
-    explicit ScopedTranslations (bool chinese);
-    ~ScopedTranslations();
+    PageSurroundings();
+    ~PageSurroundings();
 
-    JUCE_DECLARE_NON_COPYABLE (ScopedTranslations)
-};
+    void setEnv (const char* name, const char* value);   // nullptr unsets
 
-/** Installs the application's default look-and-feel, with its typefaces made
-    from the embedded font, for the lifetime of the object.
-*/
-class ScopedEmbeddedTypeface
-{
-public:
-    ScopedEmbeddedTypeface();
-    ~ScopedEmbeddedTypeface();
+    /** LANG alone decides: "en" or "zh"; installs that translation table too. */
+    void useLanguage (const juce::String& lang);
+    void useModel (bool fullSize);
+
+    void useEmbeddedTypeface();
+
+    const juce::File home, scratch;
 
 private:
+    std::map<std::string, std::optional<std::string>> savedEnv;
+    const bool savedModel;
     DefaultLookAndFeel lookAndFeel;
-
-    JUCE_DECLARE_NON_COPYABLE (ScopedEmbeddedTypeface)
 };
 
-/** Sets the model flag of the device variables and restores it at the end. */
-class ScopedModel
-{
-public:
-    explicit ScopedModel (bool fullSize);
-    ~ScopedModel();
+juce::Image resourceImage (const juce::String& name);     // e.g. "back_button_png"
+juce::Image paintOwnFace (juce::Component&);              // its own paint, no children
+juce::Image scaledToPage (const juce::Image&);            // drawn over 650 x 414
+bool samePixels (const juce::Image&, const juce::Image&);
 
-private:
-    bool previous;
-
-    JUCE_DECLARE_NON_COPYABLE (ScopedModel)
-};
-
-/** A temporary folder, deleted with everything in it at the end. */
-class ScopedTempFolder
-{
-public:
-    ScopedTempFolder();
-    ~ScopedTempFolder();
-
-    const juce::File& getFolder() const noexcept { return folder; }
-    juce::File writeFile (const juce::String& name, const juce::MemoryBlock& content) const;
-
-private:
-    juce::File folder;
-
-    JUCE_DECLARE_NON_COPYABLE (ScopedTempFolder)
-};
-
-/** Stands a distinct solid-colour image in for each of the given embedded
-    images, through the image cache, for the lifetime of the object; so a test
-    can tell which one was drawn whatever the artwork looks like.
-*/
-class ScopedDistinctImages
-{
-public:
-    struct Resource
-    {
-        const char* data;
-        int size;
-    };
-
-    ScopedDistinctImages (std::initializer_list<Resource> resources, int width, int height);
-    ~ScopedDistinctImages();
-
-    /** The image that stands in for the resource. */
-    juce::Image operator[] (const char* data) const;
-
-private:
-    std::map<const char*, juce::Image> standIns;
-
-    JUCE_DECLARE_NON_COPYABLE (ScopedDistinctImages)
-};
-
-juce::Image embeddedImage (const char* data, int size);
-
-/** What the component's own paint draws (its children left out) at its size. */
-juce::Image paintOwnFace (juce::Component& component);
-
-/** An embedded image drawn scaled over a whole area, as the pages draw their backgrounds. */
-juce::Image drawScaledOver (const juce::Image& image, int width, int height);
-
-/** The component with its children, as it would appear on screen. */
-juce::Image snapshotOf (juce::Component& component);
-
-bool samePixels (const juce::Image& a, const juce::Image& b);
-
-/** Number of pixels that are not fully transparent. */
-int countVisiblePixels (const juce::Image& image);
-
-/** A folder next to the test executable for snapshots to look at by eye. */
-juce::File snapshotFolder();
+/** Whether the link shows its text plain in this colour, font height and justification. */
+bool linkLooks (juce::HyperlinkButton&, juce::Colour, float fontHeight, juce::Justification);
