@@ -140,6 +140,13 @@ TEST_P (FirmwareUpdateRoad, DeviceReassemblesEveryPayloadByteForByte)
     EXPECT_EQ (road.engine->totalBlocks.load(), blocks);
     EXPECT_EQ (road.engine->blocksDone.load(), (juce::uint32) blocks);
 
+    // The device gets 30 ms after the version message before the first select.
+    const auto written = road.device.getWrittenMessages();
+    ASSERT_GE (written.size(), 3u);
+    EXPECT_EQ (written[1].message.getRawData()[3], 0x0B);
+    EXPECT_EQ (written[2].message.getRawData()[3], 0x7F);
+    EXPECT_GE (written[2].timeMs - written[1].timeMs, 29.0);
+
     const auto codes = road.target.drain();
     EXPECT_EQ (std::count (codes.begin(), codes.end(), (int) updateProgress), blocks + (int) expected.size());
     EXPECT_EQ (codes.front(), updateStarted);

@@ -294,6 +294,18 @@ TEST_F (FirmwareUpdateEngine, SelectsMayNameEmptySectionsWhoseHeadersBelongToThe
     EXPECT_EQ (engine.totalBlocks.load(), 5);
 }
 
+TEST_F (FirmwareUpdateEngine, EveryTableEntryOfASectionGetsItsOwnHeader)
+{
+    // The later payload is the one sent; each entry still announces its own length.
+    ASSERT_TRUE (start (FirmwareFileBuilder().section (0x01, FirmwareFileBuilder::pattern (7))
+                                             .section (0x01, FirmwareFileBuilder::pattern (3))));
+    const auto messages = runAccepting (2);
+
+    EXPECT_EQ (withCommand (messages, 0x02), (std::vector<Bytes> { headerMessage (7, 2), headerMessage (3, 2) }));
+    EXPECT_EQ (withCommand (messages, 0x04).size(), 2u);
+    EXPECT_EQ (target.drain().back(), updateFinished);
+}
+
 TEST_F (FirmwareUpdateEngine, BlocksArePaddedOnlyPastTheEndOfTheirSection)
 {
     // 4 bytes in blocks of 2: two full blocks; 5 bytes: a third block with two data nibbles.
