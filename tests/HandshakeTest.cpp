@@ -32,39 +32,7 @@ namespace
     }
 }
 
-TEST_F (HandshakeTest, AConnectionAsksForTheStateAndArmsTheWatchdog)
-{
-    connect();
-
-    EXPECT_TRUE (main->isTimerRunning (MainComponent::watchdogTimerId));
-    EXPECT_EQ (main->getTimerInterval (MainComponent::watchdogTimerId), 3000);
-    EXPECT_EQ (device.getNumWritten(), 0);
-
-    // The information request and the state read follow about a second later.
-    ASSERT_TRUE (pumpMessagesUntil ([this] { return device.getNumWritten() >= 2; }, 3000));
-    const auto written = device.getWrittenMessages();
-    EXPECT_GE (written[0].timeMs - (double) lastConnectionTime, 900.0);
-    EXPECT_EQ (bytesOf (written[0].message), handshakeFrame);
-    EXPECT_EQ (written[1].message.getRawDataSize(), 14);
-}
-
-TEST_F (HandshakeTest, NormalModeShowsTheUpdateButtonAndStartsAHandshake)
-{
-    connect();
-    answer (1);
-
-    EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId));
-    EXPECT_TRUE (onlyVisiblePageIs (main->getConnectedView()));
-    EXPECT_EQ (main->getConnectedView().currentState, 1);
-    EXPECT_TRUE (showsOnlyTheUpdateButton (main->getConnectedView()));
-
-    EXPECT_TRUE (main->isTimerRunning (MainComponent::handshakeTimerId));
-    EXPECT_EQ (main->getTimerInterval (MainComponent::handshakeTimerId), 1000);
-    EXPECT_TRUE (main->isHandshakeAnswered());
-    EXPECT_EQ (main->getHandshakeCount(), 0);
-}
-
-TEST_F (HandshakeTest, UpdateModeShowsTheFileControlsWithoutAHandshake)
+TEST_F (HandshakeTest, TheAnswerChoosesTheFaceAndOnlyNormalModeStartsAHandshake)
 {
     connect();
     answer (2);
@@ -74,6 +42,15 @@ TEST_F (HandshakeTest, UpdateModeShowsTheFileControlsWithoutAHandshake)
     EXPECT_TRUE (showsTheFileControls (main->getConnectedView()));
     EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId));
     EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId));
+
+    answer (1);
+
+    EXPECT_EQ (main->getConnectedView().currentState, 1);
+    EXPECT_TRUE (showsOnlyTheUpdateButton (main->getConnectedView()));
+    EXPECT_TRUE (main->isTimerRunning (MainComponent::handshakeTimerId));
+    EXPECT_EQ (main->getTimerInterval (MainComponent::handshakeTimerId), 1000);
+    EXPECT_TRUE (main->isHandshakeAnswered());
+    EXPECT_EQ (main->getHandshakeCount(), 0);
 }
 
 TEST_F (HandshakeTest, FourFramesThenASilentDeviceIsClosed)
@@ -106,33 +83,6 @@ TEST_F (HandshakeTest, FourFramesThenASilentDeviceIsClosed)
     settle();
     EXPECT_TRUE (onlyVisiblePageIs (main->getDisconnectedView()));
     EXPECT_TRUE (takeWritten().empty());
-}
-
-TEST_F (HandshakeTest, ADeviceThatAnswersTheLastFrameStaysConnected)
-{
-    connect();
-    allowUserFrames();
-    answer (1);
-
-    for (int frame = 1; frame <= 4; ++frame)
-    {
-        main->timerCallback (MainComponent::handshakeTimerId);
-        answer (1);
-    }
-
-    main->timerCallback (MainComponent::handshakeTimerId);
-
-    EXPECT_NE (linkState(), (juce::uint32) stateDisconnected);
-    EXPECT_TRUE (portPair().hasInput() && portPair().hasOutput());
-    EXPECT_EQ (main->getHandshakeCount(), 0);
-    EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId));
-
-    settle();
-    EXPECT_TRUE (onlyVisiblePageIs (main->getConnectedView()));
-
-    // The next state-1 answer starts a new cycle.
-    answer (1);
-    EXPECT_TRUE (main->isTimerRunning (MainComponent::handshakeTimerId));
 }
 
 TEST_F (HandshakeTest, AnswersInsideACycleOnlyMarkTheDevice)
@@ -178,34 +128,6 @@ TEST_F (HandshakeTest, FramesBeforeTheGateOpensAreCountedButNotSent)
 
     EXPECT_EQ (main->getHandshakeCount(), 1);
     EXPECT_TRUE (takeWritten().empty());
-}
-
-TEST_F (HandshakeTest, TheWatchdogKeepsClosingASilentDevice)
-{
-    connect();
-
-    main->timerCallback (MainComponent::watchdogTimerId);
-    EXPECT_EQ (linkState(), (juce::uint32) stateDisconnected);
-    EXPECT_FALSE (portPair().hasInput() || portPair().hasOutput());
-    EXPECT_TRUE (main->isTimerRunning (MainComponent::watchdogTimerId));
-
-    settle();
-    EXPECT_TRUE (onlyVisiblePageIs (main->getDisconnectedView()));
-
-    // After the back-off the device is found again; the watchdog closes it again.
-    tick (26);
-    connect();
-    EXPECT_EQ (main->getTimerInterval (MainComponent::watchdogTimerId), 3000);
-
-    main->timerCallback (MainComponent::watchdogTimerId);
-    EXPECT_EQ (linkState(), (juce::uint32) stateDisconnected);
-    EXPECT_TRUE (main->isTimerRunning (MainComponent::watchdogTimerId));
-
-    // Once the device answers, the watchdog stops.
-    tick (26);
-    connect();
-    answer (2);
-    EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId));
 }
 
 TEST_F (HandshakeTest, ADisconnectionEndsTheCycleAndReturnsToTheFirstPage)
@@ -262,21 +184,6 @@ TEST_F (HandshakeTest, TheModeSwitchPrintsItsBytesAndSendsTheFrameOnlyWhenAllowe
     // Nothing else follows from it.
     EXPECT_TRUE (onlyVisiblePageIs (main->getConnectedView()));
     EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId));
-}
-
-TEST_F (HandshakeTest, TheConnectedPageAsksForTheModeSwitch)
-{
-    connect();
-    allowUserFrames();
-    answer (1);
-    takeWritten();
-
-    ASSERT_TRUE (main->getConnectedView().onEnterUpdateMode != nullptr);
-    captureStandardOutput ([this] { main->getConnectedView().onEnterUpdateMode(); });
-
-    const auto written = takeWritten();
-    ASSERT_EQ (written.size(), 1u);
-    EXPECT_EQ (bytesOf (written[0]), modeSwitchFrame);
 }
 
 TEST_F (HandshakeTest, AnswersFromAnotherThreadMeetTheTicksSafely)

@@ -98,30 +98,12 @@ INSTANTIATE_TEST_SUITE_P (Languages, MainComponentLanguageTest,
                                              LanguageCase { "", false }));
 
 //==============================================================================
-TEST_F (MainComponentTest, ClosingWhileConnectedStopsThePortsAndLeavesTheHub)
-{
-    connect();
-    juce::Component::SafePointer<juce::Component> engineLeft (main->getFirmwareUpdate());
-
-    main = nullptr;
-
-    EXPECT_EQ (device.getNumStartedInputs(), 0);
-    EXPECT_FALSE (portPair().hasInput() || portPair().hasOutput());
-    EXPECT_EQ (engineLeft, nullptr);
-
-    // Events that still come find nobody to call.
-    auto* hub = PresetManager::getInstance();
-    hub->deviceConnected();
-    hub->deviceState (1);
-    hub->deviceDisconnected();
-    settle();
-}
-
-TEST_F (MainComponentTest, ClosingWhileTheDeviceKeepsTalkingIsSafe)
+TEST_F (MainComponentTest, ClosingWhileTheDeviceKeepsTalkingStopsThePortsFirst)
 {
     connect();
     allowUserFrames();
     answer (1);
+    juce::Component::SafePointer<juce::Component> engineLeft (main->getFirmwareUpdate());
 
     std::atomic<bool> stop { false };
     std::thread chatter ([this, &stop]
@@ -140,6 +122,14 @@ TEST_F (MainComponentTest, ClosingWhileTheDeviceKeepsTalkingIsSafe)
 
     pumpMessagesFor (50);
     main = nullptr;
+
+    EXPECT_EQ (device.getNumStartedInputs(), 0);
+    EXPECT_FALSE (portPair().hasInput() || portPair().hasOutput());
+    EXPECT_EQ (engineLeft, nullptr);
+
+    // Events that still come find nobody to call.
+    PresetManager::getInstance()->deviceConnected();
+    PresetManager::getInstance()->deviceDisconnected();
     pumpMessagesFor (50);
 
     stop = true;
