@@ -10,11 +10,6 @@ namespace
         return juce::MidiMessage (data.data(), (int) data.size());
     }
 
-    std::vector<juce::uint8> bytesOf (const juce::MidiMessage& m)
-    {
-        return { m.getRawData(), m.getRawData() + m.getRawDataSize() };
-    }
-
     struct Outcome
     {
         juce::uint32 state;
@@ -340,23 +335,4 @@ TEST_F (ConnectionStateMachine, AThrowingSendClosesThePortsAndStillEndsTheSend)
     tick();
     EXPECT_EQ (state(), stateDisconnected);
     EXPECT_EQ (takeConnectionEvents(), std::vector<int> { 1 });
-}
-
-TEST_F (ConnectionStateMachine, SendsWriteTheWholeMessageAtOnceAndNeedBothPorts)
-{
-    connect();
-    const auto message = sysEx ({ 0xF0, 0x7E, 0x48, 0x02, 0x11, 0xF7 });
-    send (message);
-
-    auto written = device->getWrittenMessages();
-    ASSERT_EQ (written.size(), 1u);
-    EXPECT_EQ (bytesOf (written[0].message), bytesOf (message));
-
-    // Without its input the pair writes nothing, and the send still ends.
-    fsm().setCurrentState (stateIdle);
-    device->clearWritten();
-    portPair().close();
-    send (message);
-    EXPECT_EQ (device->getNumWritten(), 0);
-    EXPECT_EQ (state(), stateIdle);
 }

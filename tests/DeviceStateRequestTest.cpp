@@ -56,14 +56,6 @@ TEST_F (DeviceStateRequest, OpensTheGateAndPrintsEvenWithoutPorts)
     EXPECT_EQ (device->getNumWritten(), 0);
 }
 
-TEST_F (DeviceStateRequest, IsSentInAnyStateWhileBothPortsAreOpen)
-{
-    connect();
-    fsm().setCurrentState (stateDisconnected);
-    manager().sendDeviceStateNow();
-    EXPECT_TRUE (device->waitForWritten (2));
-}
-
 TEST_F (DeviceStateRequest, TheGateStaysOpenAcrossADisconnect)
 {
     connect();

@@ -1,6 +1,9 @@
 #include "device/ConstVar.h"
-#include "tests/support/DeviceLinkFixture.h"
+#include "device/KRMIDIDeviceManager.h"
+#include "device/MIDIManager.h"
 #include "tests/support/DeviceLinkSingletons.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -82,20 +85,6 @@ TEST (KRMIDIDeviceManager, SetDeviceTypeLeavesTheKindAloneOnlyFor3And4)
     }
 
     deleteDeviceLinkSingletons();
-}
-
-using DeviceManagerConnection = DeviceLinkFixture;
-
-TEST_F (DeviceManagerConnection, ConnectionEventsReachTheListenersWithTheirDiagnostics)
-{
-    testing::internal::CaptureStdout();
-    tick();                                              // connected
-    KRMIDIDeviceManager::getInstance()->closeDevice();  // disconnected
-    const auto printed = testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ (printed, "conectevent event :0\nconectevent event :1\n");
-    EXPECT_EQ (takeConnectionEvents(), (std::vector<int> { 0, 1 }));
-    EXPECT_EQ (state(), stateDisconnected);
 }
 
 TEST (ConstVar, StartsWithTheDocumentedValuesAndIsRebuiltAfterDeletion)
