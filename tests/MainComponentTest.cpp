@@ -70,6 +70,11 @@ struct LanguageCase
     bool chinese;
 };
 
+void PrintTo (const LanguageCase& c, std::ostream* os)
+{
+    *os << '"' << c.lang << '"';
+}
+
 class MainComponentLanguageTest : public MainComponentFixture,
                                   public ::testing::WithParamInterface<LanguageCase>
 {
@@ -95,7 +100,12 @@ INSTANTIATE_TEST_SUITE_P (Languages, MainComponentLanguageTest,
                                              LanguageCase { "en_GB.UTF-8", false },
                                              LanguageCase { "ja_JP.UTF-8", false },
                                              LanguageCase { "de_DE", false },
-                                             LanguageCase { "", false }));
+                                             LanguageCase { "", false }),
+                          [] (const ::testing::TestParamInfo<LanguageCase>& info)
+                          {
+                              const auto name = juce::String (info.param.lang).upToFirstOccurrenceOf (".", false, false);
+                              return (name.isEmpty() ? juce::String ("none") : name).toStdString();
+                          });
 
 //==============================================================================
 TEST_F (MainComponentTest, ClosingWhileTheDeviceKeepsTalkingStopsThePortsFirst)

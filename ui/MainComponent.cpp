@@ -73,12 +73,12 @@ MainComponent::MainComponent()
 
     KRMIDIDeviceManager::getInstance()->addConnectionListener (hub);
 
-    auto engine = std::make_unique<FirmwareUpdate>();
-    engine->senders.addIfNotAlreadyThere (hub);
-    hub->addUpdateListener (engine->asUpdateListener());
-    engine->setCommandTarget (this);
-    engine->resetUpdate();
-    firmwareUpdate = engine.release();
+    engineOwner = std::make_unique<FirmwareUpdate>();
+    engineOwner->senders.addIfNotAlreadyThere (hub);
+    hub->addUpdateListener (engineOwner->asUpdateListener());
+    engineOwner->setCommandTarget (this);
+    engineOwner->resetUpdate();
+    firmwareUpdate = engineOwner.get();
 }
 
 MainComponent::~MainComponent()
@@ -93,11 +93,11 @@ MainComponent::~MainComponent()
     disconnectedView = nullptr;
     updateView = nullptr;
 
+    // After the pages, before the look-and-feel.
     if (auto* engine = getFirmwareUpdate())
-    {
         hub->removeUpdateListener (engine->asUpdateListener());
-        delete engine;
-    }
+
+    engineOwner = nullptr;
 }
 
 FirmwareUpdate* MainComponent::getFirmwareUpdate() const

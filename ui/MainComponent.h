@@ -88,6 +88,7 @@ private:
     void closeSilentDevice();
     static void sendUserFrame (const juce::MidiMessage& frame);
 
+    // The engine, owned by engineOwner and reached through this weak reference.
     juce::Component::SafePointer<juce::Component> firmwareUpdate;
     std::unique_ptr<ConnectedView> connectedView;
     std::unique_ptr<DisconnectedView> disconnectedView;
@@ -97,6 +98,8 @@ private:
     // Written on the message thread and read and written by deviceState on the MIDI input thread.
     std::atomic<int> handshakeCount { 0 };
     std::atomic<bool> handshakeAnswered { false };
+
+    std::unique_ptr<FirmwareUpdate> engineOwner;
 
     // Made here on the message thread, so that the closures and command messages that
     // other threads post to this component only copy it.
