@@ -59,6 +59,7 @@ MIDIManager::MIDIManager()
 MIDIManager::~MIDIManager()
 {
     stopTimer();
+    delayedRequests.clear();
     instance = nullptr;
 }
 
@@ -80,15 +81,32 @@ void MIDIManager::timerCallback()
     fsm.fireEvent (evTick, nullptr);
 }
 
+/** One pending device-state request: fires once, after the delay, on the message thread. */
+class MIDIManager::DelayedRequest final : private juce::Timer
+{
+public:
+    explicit DelayedRequest (MIDIManager& m) : manager (m)  { startTimer (deviceStateDelayMs); }
+    ~DelayedRequest() override                               { stopTimer(); }
+
+private:
+    void timerCallback() override
+    {
+        stopTimer();
+        manager.runDelayedRequest (this);   // deletes this request
+    }
+
+    MIDIManager& manager;
+};
+
 void MIDIManager::sendDeviceState()
 {
-    juce::WeakReference<MIDIManager> manager (this);
+    delayedRequests.add (new DelayedRequest (*this));
+}
 
-    juce::Timer::callAfterDelay (deviceStateDelayMs, [manager]
-    {
-        if (auto* m = manager.get())
-            m->sendDeviceStateNow();
-    });
+void MIDIManager::runDelayedRequest (DelayedRequest* request)
+{
+    delayedRequests.removeObject (request);
+    sendDeviceStateNow();
 }
 
 void MIDIManager::sendDeviceStateNow()

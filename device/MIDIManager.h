@@ -48,9 +48,16 @@ public:
     std::atomic<bool> isCanSendUserMsg { false };
 
 private:
+    class DelayedRequest;
+
     MIDIManager();
+    void runDelayedRequest (DelayedRequest*);
 
     MIDIUSBFsm fsm;
+
+    // Requests still waiting for their delay: owned here, so that none outlives the
+    // manager or is left behind at shutdown.
+    juce::OwnedArray<DelayedRequest> delayedRequests;
 
     static MIDIManager* instance;
 
