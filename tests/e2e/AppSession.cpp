@@ -82,7 +82,7 @@ bool AppSession::plugAndWaitForConnection()
     norvo->plug();
 
     const bool connected = waitFor ([] { return PresetManager::getInstance()->getConnectionState() == 1; }, 4000);
-    connectedAt = now();
+    connectedAt = norvo->getLastOpenTime();
     return connected;
 }
 
@@ -93,8 +93,13 @@ bool AppSession::bringUpDevice (int state)
     if (! plugAndWaitForConnection())
         return false;
 
+    // Both the information request and the state read are answered before the session goes on.
     auto& page = main().getConnectedView();
-    return waitFor ([this, &page, state] { return isOnlyPageShown (page) && page.currentState == state; }, 4000);
+    const bool shown = waitFor ([this, &page, state] { return isOnlyPageShown (page) && page.currentState == state
+                                                               && norvo->getNumStateRequests() >= 2; }, 4000);
+    norvo->device.waitUntilDelivered();
+    pumpMessagesFor (50);
+    return shown && isOnlyPageShown (page);
 }
 
 bool AppSession::waitForClosedPorts (int timeoutMs)

@@ -41,6 +41,28 @@ namespace
         std::unique_ptr<MidiOutputPort> inner;
         Observer beforeWrite, afterWrite;
     };
+
+    /** An input that notes when it is stopped. */
+    class ObservedInput : public MidiInputPort
+    {
+    public:
+        ObservedInput (std::unique_ptr<MidiInputPort> innerPort, std::atomic<double>& stopTimeToSet)
+            : inner (std::move (innerPort)), stopTime (stopTimeToSet) {}
+
+        juce::String getIdentifier() const override    { return inner->getIdentifier(); }
+        juce::String getName() const override          { return inner->getName(); }
+        void start() override                          { inner->start(); }
+
+        void stop() override
+        {
+            stopTime = juce::Time::getMillisecondCounterHiRes();
+            inner->stop();
+        }
+
+    private:
+        std::unique_ptr<MidiInputPort> inner;
+        std::atomic<double>& stopTime;
+    };
 }
 
 //==============================================================================
@@ -55,7 +77,13 @@ public:
 
     std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
     {
-        return inner->openInput (index, callback);
+        auto input = inner->openInput (index, callback);
+
+        if (input == nullptr)
+            return nullptr;
+
+        norvo.lastOpenTime = juce::Time::getMillisecondCounterHiRes();
+        return std::make_unique<ObservedInput> (std::move (input), norvo.lastCloseTime);
     }
 
     std::unique_ptr<MidiOutputPort> openOutput (int index) override

@@ -30,6 +30,12 @@ public:
 
     int getNumStateRequests() const noexcept      { return stateRequests; }
 
+    /** When the application last opened, and last stopped, the device's input
+        (juce::Time::getMillisecondCounterHiRes); 0 before the first time.
+    */
+    double getLastOpenTime() const noexcept       { return lastOpenTime; }
+    double getLastCloseTime() const noexcept      { return lastCloseTime; }
+
     /** The reply to the data block with this number (counted over the whole update from
         1) is held back until peer.sendWithheldReply(): the update pauses there.
     */
@@ -50,6 +56,7 @@ private:
     std::atomic<bool> plugged { true };
     std::atomic<int> pauseAtBlock { 0 };
     std::atomic<int> blocksWritten { 0 };
+    std::atomic<double> lastOpenTime { 0.0 }, lastCloseTime { 0.0 };
 
     JUCE_DECLARE_NON_COPYABLE (VirtualNorvo)
 };
