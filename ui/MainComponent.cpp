@@ -163,10 +163,11 @@ void MainComponent::showConnectedPage (int state)
     page.currentState = state;
     page.updateButton.setVisible (normalMode);
 
-    for (auto* child : { static_cast<juce::Component*> (&page.pathBox), static_cast<juce::Component*> (&page.browseButton),
-                         static_cast<juce::Component*> (&page.startButton), static_cast<juce::Component*> (&page.downloadLink),
-                         static_cast<juce::Component*> (&page.versionLabel) })
-        child->setVisible (! normalMode);
+    juce::Component* const fileControls[] = { &page.pathBox, &page.browseButton, &page.startButton,
+                                              &page.downloadLink, &page.versionLabel };
+
+    for (auto* control : fileControls)
+        control->setVisible (! normalMode);
 
     page.repaint();
 
