@@ -111,7 +111,17 @@ void SendMsgHander::sendSysEx (const juce::uint8* data, int length)
     if (length < 0 || (data == nullptr && length > 0))
         return;
 
-    juce::HeapBlock<juce::uint8> bytes ((size_t) length + 2);
+    // Frames up to a data block's size are built on the stack: no allocation per message.
+    juce::uint8 onStack[1024];
+    juce::HeapBlock<juce::uint8> onHeap;
+    auto* bytes = onStack;
+
+    if ((size_t) length + 2 > sizeof (onStack))
+    {
+        onHeap.malloc ((size_t) length + 2);
+        bytes = onHeap.get();
+    }
+
     bytes[0] = 0xF0;
 
     if (length > 0)

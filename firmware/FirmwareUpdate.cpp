@@ -441,20 +441,36 @@ void FirmwareUpdate::sendDataBlock (const juce::uint8* nibbles, int nibbleCount,
     const auto first = (juce::int64) index * perBlock;
     const auto carried = juce::jlimit ((juce::int64) 0, perBlock, (juce::int64) nibbleCount - first);
 
-    std::vector<juce::uint8> message;
-    message.reserve ((size_t) perBlock + 6);
-    message.insert (message.end(), { 0x7E, 0x48, 0x04, (juce::uint8) (index & 0x7F) });
-    message.insert (message.end(), nibbles + first, nibbles + first + carried);
-    message.resize ((size_t) perBlock + 4, 0x0F);
+    // Blocks of the usual sizes are built on the stack: no allocation per block.
+    const auto length = (size_t) perBlock + 6;
+    juce::uint8 onStack[1024];
+    juce::HeapBlock<juce::uint8> onHeap;
+    auto* message = onStack;
+
+    if (length > sizeof (onStack))
+    {
+        onHeap.malloc (length);
+        message = onHeap.get();
+    }
+
+    message[0] = 0x7E;
+    message[1] = 0x48;
+    message[2] = 0x04;
+    message[3] = (juce::uint8) (index & 0x7F);
+
+    if (carried > 0)
+        std::memcpy (message + 4, nibbles + first, (size_t) carried);
+
+    std::memset (message + 4 + carried, 0x0F, (size_t) (perBlock - carried));
 
     juce::uint8 checksum = 0;
 
-    for (auto it = message.begin() + 4; it != message.end(); ++it)
-        checksum = (juce::uint8) (checksum + *it);
+    for (juce::int64 i = 0; i < perBlock; ++i)
+        checksum = (juce::uint8) (checksum + message[4 + i]);
 
-    message.push_back ((juce::uint8) (checksum >> 4));
-    message.push_back ((juce::uint8) (checksum & 0x0F));
-    sendToAll (message.data(), (int) message.size(), senders);
+    message[length - 2] = (juce::uint8) (checksum >> 4);
+    message[length - 1] = (juce::uint8) (checksum & 0x0F);
+    sendToAll (message, (int) length, senders);
 }
 
 void FirmwareUpdate::sendSectionHeader (int length, int blockCount, const juce::Array<DataListener*>& senders)
