@@ -1,5 +1,3 @@
-#include "device/CPackTrans.h"
-#include "device/ConstVar.h"
 #include "device/KRMIDIDeviceManager.h"
 #include "device/MIDIManager.h"
 #include "device/MIDIPortPair.h"
@@ -7,6 +5,7 @@
 #include "device/SendMsgHander.h"
 #include "tests/support/DeviceStateResponder.h"
 #include "tests/support/MessageLoop.h"
+#include "tests/support/TrafficBytes.h"
 #include "tests/support/TrafficSingletons.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +14,11 @@
 
 namespace
 {
-    using Bytes = std::vector<juce::uint8>;
+    using namespace traffic;
     using Log = std::vector<std::string>;
 
-    Bytes bytesOf (const juce::MidiMessage& m)
-    {
-        return { m.getRawData(), m.getRawData() + m.getRawDataSize() };
-    }
-
-    /** A fresh device link on a virtual device that answers, with a user side on the hub
-        that asks for the device state on connection as MainComponent does.
+    /** A fresh device link on a virtual device in state 3, with a user side on the hub that
+        asks for the device state on connection as MainComponent does.
     */
     struct Traffic : public ::testing::Test,
                      public UpdateUIListener
@@ -40,9 +34,9 @@ namespace
 
         ~Traffic() override     { deleteTrafficSingletons(); }
 
-        void deviceConnected() override                 { add ("connected"); MIDIManager::getInstance()->sendDeviceState(); }
-        void deviceState (int state, bool flag) override { add ("state " + std::to_string (state) + (flag ? " true" : " false")); }
-        void deviceDisconnected() override              { add ("disconnected"); }
+        void deviceConnected() override                     { add ("connected"); MIDIManager::getInstance()->sendDeviceState(); }
+        void deviceState (int state, bool) override         { add ("state " + std::to_string (state)); }
+        void deviceDisconnected() override                  { add ("disconnected"); }
         void deviceReply (int length, const juce::uint8* data) override
         {
             add ("reply " + juce::String::toHexString (data, length).toStdString());
@@ -50,7 +44,6 @@ namespace
 
         void add (const std::string& entry)     { const std::lock_guard<std::mutex> guard (lock); log.push_back (entry); }
         Log take()                              { const std::lock_guard<std::mutex> guard (lock); return std::exchange (log, {}); }
-        size_t logSize()                        { const std::lock_guard<std::mutex> guard (lock); return log.size(); }
 
         void connectWithOpenGate()
         {
@@ -60,9 +53,19 @@ namespace
             take();
         }
 
+        std::vector<Bytes> written()
+        {
+            std::vector<Bytes> all;
+
+            for (auto& w : device.getWrittenMessages())
+                all.push_back (bytesOf (w.message));
+
+            return all;
+        }
+
         VirtualMidiDevice device;
         VirtualMidiDevice::ScopedInstall install { device };
-        DeviceStateResponder responder { device };
+        DeviceStateResponder responder { device, 3 };
         PresetManager* hub = nullptr;
         std::mutex lock;
         Log log;
@@ -76,46 +79,20 @@ TEST_F (Traffic, ConnectedDeviceIsAskedForItsStateASecondLaterAndTheAnswerReache
     const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
     EXPECT_EQ (take(), (Log { "connected" }));
 
-    ASSERT_TRUE (pumpMessagesUntil ([&] { return logSize() == 2; }, 4000));
+    ASSERT_TRUE (pumpMessagesUntil ([&] { const std::lock_guard<std::mutex> guard (lock); return log.size() == 2; }, 4000));
 
-    const auto written = device.getWrittenMessages();
-    ASSERT_EQ (written.size(), 2u);
-    EXPECT_TRUE (DeviceStateResponder::isInformationRequest (written[0].message));
-    EXPECT_TRUE (DeviceStateResponder::isStateRead (written[1].message));
-    EXPECT_GE (written[0].timeMs - connectedAt, 990.0);
+    const auto frames = device.getWrittenMessages();
+    ASSERT_EQ (frames.size(), 2u);
+    EXPECT_TRUE (DeviceStateResponder::isInformationRequest (frames[0].message));
+    EXPECT_TRUE (DeviceStateResponder::isStateRead (frames[1].message));
+    EXPECT_GE (frames[0].timeMs - connectedAt, 990.0);
 
     // One answer comes from record 0x2001, the other from the system reply.
-    EXPECT_EQ (take(), (Log { "state 1 false", "state 1 false" }));
+    EXPECT_EQ (take(), (Log { "state 3", "state 3" }));
     EXPECT_EQ (hub->getConnectionState(), 2);
 }
 
-TEST_F (Traffic, AnswersInChunksOrFromASilentDevice)
-{
-    connectWithOpenGate();
-    using Answer = DeviceStateResponder::Answer;
-    const std::vector<std::pair<Answer, Log>> cases
-    {
-        { { 3, 4, 5, true, true, 3 },           { "state 3 false", "state 3 false" } },  // 3 + 3 + 2 bytes
-        { { 7, 0, {}, true, false, 183, 400 },  { "state 7 false" } },                   // 183 + 183 + 46 bytes
-        { { 1, 0, {}, false, false },           {} },
-    };
-
-    for (auto& [answer, expected] : cases)
-    {
-        responder.setAnswer (answer);
-        ConstVar::getInstance()->deviceKind = 2;
-        const auto requestsBefore = responder.getNumRequests();
-
-        MIDIManager::getInstance()->sendDeviceStateNow();
-        pumpMessagesUntil ([&] { return logSize() == expected.size() && responder.getNumRequests() == requestsBefore + 2; });
-        pumpMessagesFor (20);
-
-        EXPECT_EQ (take(), expected);
-        EXPECT_EQ (ConstVar::getInstance()->deviceKind.load(), answer.kind.value_or (2));
-    }
-}
-
-TEST_F (Traffic, UpdateMessagesGoOutWrappedAndRepliesComeBackRaw)
+TEST_F (Traffic, UpdateMessagesGoOutWrappedOnceAllowedAndRepliesComeBackRaw)
 {
     const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
     MIDIManager::getInstance()->timerCallback();
@@ -125,11 +102,7 @@ TEST_F (Traffic, UpdateMessagesGoOutWrappedAndRepliesComeBackRaw)
     connectWithOpenGate();
     hub->sysExMessage (3, start, 1);
     hub->sysExMessage (0, start, 1);
-
-    const auto written = device.getWrittenMessages();
-    ASSERT_EQ (written.size(), 2u);
-    EXPECT_EQ (bytesOf (written[0].message), (Bytes { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }));
-    EXPECT_EQ (bytesOf (written[1].message), (Bytes { 0xF0, 0xF7 }));
+    EXPECT_EQ (written(), (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 } }));
 
     device.sendToHost (juce::MidiMessage (Bytes { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 }.data(), 6, 0.0));
     ASSERT_TRUE (device.waitUntilDelivered());
@@ -138,25 +111,16 @@ TEST_F (Traffic, UpdateMessagesGoOutWrappedAndRepliesComeBackRaw)
 
 TEST_F (Traffic, SoftwareJumpSendsThePacketThenTheAddressFrameAndPrintsOneLineThenCloses)
 {
-    const std::string line = "ADDR_SYS_SOFTWARE_JUMP:21,25,7e,4d,5a,2d,0a,12, 12,00,20,00, \n";
-    MIDIManager::getInstance()->timerCallback();
-
-    testing::internal::CaptureStdout();
-    SendMsgHander::getInstance()->softwareJump();       // not allowed yet: printed, not sent
-    EXPECT_EQ (testing::internal::GetCapturedStdout(), line);
-    EXPECT_EQ (device.getNumWritten(), 0);
-
     connectWithOpenGate();
     testing::internal::CaptureStdout();
     hub->softwareJump();
-    EXPECT_EQ (testing::internal::GetCapturedStdout(), line + "conectevent event :1\n");
+    EXPECT_EQ (testing::internal::GetCapturedStdout(),
+               "ADDR_SYS_SOFTWARE_JUMP:21,25,7e,4d,5a,2d,0a,12, 12,00,20,00, \nconectevent event :1\n");
 
-    const auto written = device.getWrittenMessages();
-    ASSERT_EQ (written.size(), 2u);
-    EXPECT_EQ (bytesOf (written[0].message), (Bytes { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00,
-                                                      0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 }));
-    EXPECT_EQ (bytesOf (written[1].message), (Bytes { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12,
-                                                      0x12, 0x00, 0x20, 0x00, 0xF7 }));
+    EXPECT_EQ (written(), (std::vector<Bytes> {
+        { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00, 0x00, 0x00,
+          0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 },
+        { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x12, 0x00, 0x20, 0x00, 0xF7 } }));
     EXPECT_FALSE (MIDIManager::getInstance()->getPortPair().hasOutput());
     EXPECT_EQ (take(), (Log { "disconnected" }));
 }
@@ -168,12 +132,10 @@ TEST_F (Traffic, RecordRequestsLeaveThroughThePumpAsTwentyTwoByteFrames)
     SendMsgHander::getInstance()->requestRecord1006();
     ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 2; }));
 
-    const auto written = device.getWrittenMessages();
     const Bytes head { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00, 0x00, 0x00 };
     auto expected2002 = head, expected1006 = head;
     expected2002.insert (expected2002.end(), { 0x00, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 });
     expected1006.insert (expected1006.end(), { 0x00, 0x06, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 });
-    EXPECT_EQ (bytesOf (written[0].message), expected2002);
-    EXPECT_EQ (bytesOf (written[1].message), expected1006);
+    EXPECT_EQ (written(), (std::vector<Bytes> { expected2002, expected1006 }));
     EXPECT_TRUE (hub->isRequestHandled());      // the send progress reached the hub
 }

@@ -1,10 +1,11 @@
 #include "device/CPackTrans.h"
+#include "tests/support/TrafficBytes.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-    using Bytes = std::vector<juce::uint8>;
+    using namespace traffic;
     using Calls = std::vector<std::pair<std::string, Bytes>>;
 
     struct ReceiveSide : public ::testing::Test,
@@ -18,7 +19,7 @@ namespace
         void systemReply (const juce::uint8* d, int n) override    { calls.push_back ({ "system", Bytes (d, d + n) }); }
         void sysExReply (const juce::uint8* d, int n) override     { calls.push_back ({ "update", Bytes (d, d + n) }); }
 
-        /** Delivers a message from a buffer of exactly its size. */
+        /** Delivers a message from a buffer of exactly its size, so that reading past it shows. */
         void receive (const Bytes& message)
         {
             auto exact = std::make_unique<juce::uint8[]> (message.size());
@@ -29,29 +30,6 @@ namespace
         std::unique_ptr<CPackTrans> transport { std::make_unique<CPackTrans>() };
         Calls calls;
     };
-
-    /** One data packet chunk on the wire. */
-    Bytes chunk (int total, int offset, const Bytes& payload)
-    {
-        Bytes frame { 0xF0, 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11, (juce::uint8) (total & 0x7F), (juce::uint8) (total >> 7),
-                      (juce::uint8) (offset & 0x7F), (juce::uint8) (offset >> 7) };
-
-        for (auto byte : payload)
-            frame.insert (frame.end(), { (juce::uint8) (byte >> 4), (juce::uint8) (byte & 0x0F) });
-
-        frame.push_back (0xF7);
-        return frame;
-    }
-
-    Bytes packetBytes (int count, int seed = 0, int from = 0)
-    {
-        Bytes bytes;
-
-        for (int i = from; i < from + count; ++i)
-            bytes.push_back ((juce::uint8) (i * 13 + seed));
-
-        return bytes;
-    }
 
     const Bytes systemReply15 { 0xF0, 0x00, 0x99, 0x98, 0x97, 0x96, 0x95, 0x94, 0x11, 0x12, 0x00, 0x00, 0x00, 0x01, 0xF7 };
 }
@@ -95,63 +73,49 @@ TEST_F (ReceiveSide, ClassifiesEachMessageByTheFirstTestThatMatches)
     EXPECT_EQ (calls.size(), 1u);
 }
 
-TEST_F (ReceiveSide, ReassemblesInOrderChunksAndDropsTheRest)
+TEST_F (ReceiveSide, ReassemblesInOrderChunksAndDropsTheRestAndWhatRunsPastTheBuffer)
 {
-    const auto packet = packetBytes (400);
-
-    receive (chunk (400, 0, packetBytes (183)));
-    receive (chunk (400, 200, packetBytes (100, 0, 183)));    // wrong offset
-    receive (chunk (401, 183, packetBytes (183, 0, 183)));    // right offset, other total
-    receive (chunk (50, 10, packetBytes (40)));               // continues nothing
-    receive (chunk (400, 183, packetBytes (183, 0, 183)));
+    receive (chunk (400, 0, counting (183)));
+    receive (chunk (400, 200, counting (100, 183)));         // wrong offset
+    receive (chunk (401, 183, counting (183, 183)));         // right offset, other total
+    receive (chunk (50, 10, counting (40)));                  // continues nothing
+    receive (chunk (400, 183, counting (183, 183)));
     EXPECT_TRUE (calls.empty());
 
-    auto last = chunk (400, 366, packetBytes (34, 0, 366));
+    auto last = chunk (400, 366, counting (34, 366));
     last.insert (last.end() - 1, 0x0E);                       // an odd nibble is ignored
     receive (last);
-
     ASSERT_EQ (calls.size(), 1u);
-    EXPECT_EQ (calls[0], (std::pair<std::string, Bytes> { "packet", packet }));
-}
+    EXPECT_EQ (calls[0], (std::pair<std::string, Bytes> { "packet", counting (400) }));
 
-TEST_F (ReceiveSide, NewPacketOpensTheNextSlotAndLeavesAnOpenOneBehind)
-{
-    receive (chunk (10, 0, packetBytes (5, 1)));
-    receive (chunk (8, 0, packetBytes (8, 2)));              // other total at offset 0: next slot
-    receive (chunk (10, 5, packetBytes (5, 1, 5)));         // no longer the current slot
-
-    ASSERT_EQ (calls.size(), 1u);
-    EXPECT_EQ (calls[0].second, packetBytes (8, 2));
-}
-
-TEST_F (ReceiveSide, ChunkRunningPastTheBufferIsDroppedAndItsSlotStaysOpen)
-{
+    // The longest packet; a last chunk that would end at 16,385 is dropped and its slot stays open.
     const int total = 16383, lastOffset = 89 * 183;
 
     for (int offset = 0; offset < lastOffset; offset += 183)
-        receive (chunk (total, offset, packetBytes (183, 0, offset)));
+        receive (chunk (total, offset, counting (183, offset)));
 
-    receive (chunk (total, lastOffset, packetBytes (total - lastOffset + 2, 0, lastOffset)));   // would end at 16,385
-    EXPECT_TRUE (calls.empty());
+    receive (chunk (total, lastOffset, counting (total - lastOffset + 2, lastOffset)));
+    EXPECT_EQ (calls.size(), 1u);
 
-    receive (chunk (total, lastOffset, packetBytes (total - lastOffset, 0, lastOffset)));
-    ASSERT_EQ (calls.size(), 1u);
-    EXPECT_EQ (calls[0].second, packetBytes (total));
+    receive (chunk (total, lastOffset, counting (total - lastOffset, lastOffset)));
+    ASSERT_EQ (calls.size(), 2u);
+    EXPECT_EQ (calls[1].second, counting (total));
 }
 
 TEST_F (ReceiveSide, SlotOfAPacketThatNeverCompletesStaysOccupiedAroundTheRing)
 {
-    receive (chunk (10, 0, packetBytes (4)));                // slot 1, never completed
+    receive (chunk (10, 0, counting (4)));                  // slot 1, never completed
 
-    for (int i = 0; i < 63; ++i)                             // slots 2 to 63, then 0
-        receive (chunk (3, 0, packetBytes (3, i)));
+    for (int i = 0; i < 63; ++i)                             // other totals at offset 0: slots 2 to 63, then 0
+        receive (chunk (3, 0, counting (3, 0, i)));
 
     ASSERT_EQ (calls.size(), 63u);
+    EXPECT_EQ (calls[0].second, counting (3));
 
-    // Every packet that would need slot 1 is dropped, and the stuck one cannot complete.
-    receive (chunk (3, 0, packetBytes (3, 100)));
-    receive (chunk (3, 0, packetBytes (3, 101)));
-    receive (chunk (10, 4, packetBytes (6, 0, 4)));
+    // Every packet that would need slot 1 is dropped, and the stuck one, no longer current, cannot complete.
+    receive (chunk (3, 0, counting (3, 0, 100)));
+    receive (chunk (3, 0, counting (3, 0, 101)));
+    receive (chunk (10, 4, counting (6, 4)));
     EXPECT_EQ (calls.size(), 63u);
 
     // What needs no new slot still arrives.

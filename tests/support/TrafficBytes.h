@@ -1,0 +1,50 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <vector>
+
+/** Byte-level helpers for the device link's traffic tests. */
+namespace traffic
+{
+    using Bytes = std::vector<juce::uint8>;
+
+    inline Bytes bytesOf (const juce::MidiMessage& m)
+    {
+        return { m.getRawData(), m.getRawData() + m.getRawDataSize() };
+    }
+
+    /** Bytes [from, from + count) of a sequence that differs for each seed. */
+    inline Bytes counting (int count, int from = 0, int seed = 0)
+    {
+        Bytes bytes;
+
+        for (int i = from; i < from + count; ++i)
+            bytes.push_back ((juce::uint8) (i * 13 + seed));
+
+        return bytes;
+    }
+
+    inline Bytes concat (std::initializer_list<Bytes> parts)
+    {
+        Bytes all;
+
+        for (auto& part : parts)
+            all.insert (all.end(), part.begin(), part.end());
+
+        return all;
+    }
+
+    /** One data packet chunk on the wire, F0 to F7: each payload byte goes as two nibbles. */
+    inline Bytes chunk (int total, int offset, const Bytes& payload)
+    {
+        Bytes frame { 0xF0, 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11, (juce::uint8) (total & 0x7F), (juce::uint8) (total >> 7),
+                      (juce::uint8) (offset & 0x7F), (juce::uint8) (offset >> 7) };
+
+        for (auto byte : payload)
+            frame.insert (frame.end(), { (juce::uint8) (byte >> 4), (juce::uint8) (byte & 0x0F) });
+
+        frame.push_back (0xF7);
+        return frame;
+    }
+}
