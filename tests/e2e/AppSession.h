@@ -2,6 +2,8 @@
 
 #include "app/NewProjectApplication.h"
 #include "tests/e2e/VirtualNorvo.h"
+#include "tests/support/AppTesting.h"
+#include "tests/support/MessageLoop.h"
 #include "ui/MainComponent.h"
 
 #include <gtest/gtest.h>
@@ -21,34 +23,25 @@ protected:
     void TearDown() override;
 
     NewProjectApplication::MainWindow& window()     { return *app.getMainWindow(); }
-    MainComponent& main();
+    MainComponent& main()                           { return *dynamic_cast<MainComponent*> (window().getContentComponent()); }
 
-    /** Runs the message loop until the condition holds. */
-    bool waitFor (const std::function<bool()>& condition, int timeoutMs = 5000);
-
-    /** Runs the message loop until this page is the only one shown. */
-    bool waitForPage (const juce::Component& page, int timeoutMs = 5000);
-    bool isOnlyPageShown (const juce::Component& page);
+    bool waitFor (const std::function<bool()>& condition, int timeoutMs = 5000)     { return pumpMessagesUntil (condition, timeoutMs); }
+    bool waitForPage (const juce::Component& page)  { return waitFor ([&page] { return isOnlyPageShown (page); }); }
 
     /** Plugs the device in; returns once the link reports the connection. */
     bool plugAndWaitForConnection();
 
-    /** Plugs a device of this state in and waits for the connected page. */
+    /** Plugs a device of this state in and waits until both its state answers have arrived. */
     bool bringUpDevice (int state);
 
-    /** Runs the message loop until the device's ports are closed. */
-    bool waitForClosedPorts (int timeoutMs);
+    bool waitForClosedPorts (int timeoutMs)         { return waitFor ([this] { return norvo->device.getNumOpenInputs() == 0; }, timeoutMs); }
 
     /** Saves the window's content, with any alert over it, as snapshots/<language>/<name>.png. */
     void snapshot (const juce::String& name);
 
-    /** The device-information requests written so far, with their times. */
-    std::vector<VirtualMidiDevice::WrittenMessage> informationRequests();
-
-    /** The update-mode switch frames written so far. */
-    int countModeSwitchFrames();
-
-    double now() const;
+    /** When each message of this kind written so far was written. */
+    std::vector<double> writeTimes (const std::function<bool (const juce::MidiMessage&)>& isOfKind);
+    std::vector<double> informationRequestTimes();
 
     std::unique_ptr<VirtualNorvo> norvo;
     NewProjectApplication app;

@@ -1,11 +1,6 @@
-#include "device/MIDIManager.h"
-#include "device/MIDIPortPair.h"
-#include "device/PresetManager.h"
 #include "firmware/FirmwareUpdate.h"
 #include "tests/e2e/AppSession.h"
-#include "tests/support/AppTesting.h"
 #include "tests/support/FirmwareFileBuilder.h"
-#include "tests/support/MessageLoop.h"
 
 // Whole sessions with the application's own window, on real timers; each session builds
 // its own application and device link.
@@ -14,44 +9,51 @@ namespace
 {
     using Session = AppSession;
 
-    const juce::String notCompatible = "The firmware file is not compatible with your device. ";
-
-    bool isUpdateMessage (const juce::MidiMessage& message)
-    {
-        const auto* d = message.getRawData();
-        return message.getRawDataSize() >= 3 && d[0] == 0xF0 && d[1] == 0x7E && d[2] == 0x48;
-    }
+    const std::vector<int> sectionSizes { 1500, 700, 900 };
 
     /** A full-size firmware file of three sections, version V 1.2.10. */
-    struct TestFirmware
+    std::unique_ptr<juce::TemporaryFile> makeFirmware (const char* model = "MZ-70")
     {
-        TestFirmware (const char* model = "MZ-70")
-            : builder (FirmwareFileBuilder().model (model).version ('V', 1, 2, 10)
-                                            .section (0x00, FirmwareFileBuilder::pattern (1500, 1))
-                                            .section (0x01, FirmwareFileBuilder::pattern (700, 2))
-                                            .section (0x10, FirmwareFileBuilder::pattern (900, 3))),
-              file (builder.writeTemporary())
-        {
-        }
+        return FirmwareFileBuilder().model (model).version ('V', 1, 2, 10)
+                                    .section (0x00, FirmwareFileBuilder::pattern (1500, 1))
+                                    .section (0x01, FirmwareFileBuilder::pattern (700, 2))
+                                    .section (0x10, FirmwareFileBuilder::pattern (900, 3))
+                                    .writeTemporary();
+    }
 
-        FirmwareFileBuilder builder;
-        std::unique_ptr<juce::TemporaryFile> file;
-    };
+    bool isUpdateMessage (const juce::MidiMessage& m)
+    {
+        return m.getRawDataSize() >= 3 && m.getRawData()[1] == 0x7E && m.getRawData()[2] == 0x48;
+    }
+
+    bool isModeSwitch (const juce::MidiMessage& m)
+    {
+        return m.getRawDataSize() == 22 && m.getRawData()[8] == 0x12 && m.getRawData()[15] == 0x02;
+    }
 }
 
 //==============================================================================
-TEST_F (Session, WithoutADeviceTheDisconnectedPageOffersItsHelp)
+TEST_F (Session, WithoutADeviceAFixedCentredWindowShowsTheDisconnectedPageAndItsHelp)
 {
+    EXPECT_EQ (window().getName(), "Norvo USB Updater V1.2.1");
+    const auto offset = window().getBounds().getCentre()
+                          - juce::Desktop::getInstance().getDisplays().getDisplayForRect (window().getScreenBounds())->userArea.getCentre();
+    EXPECT_TRUE (std::abs (offset.x) <= 1 && std::abs (offset.y) <= 1);
+    EXPECT_FALSE (window().isResizable());
+    EXPECT_EQ (window().getDesktopWindowStyleFlags() & juce::ComponentPeer::windowHasMaximiseButton, 0);
+
     auto& page = main().getDisconnectedView();
     ASSERT_TRUE (waitForPage (page));
     EXPECT_TRUE (page.helpButton->isVisible());
     snapshot ("1-1-disconnected");
 
+    for (auto* eachPage : main().getChildren())
+        EXPECT_EQ (eachPage->getBounds(), juce::Rectangle<int> (0, 0, 650, 414));
+
     page.helpButton->triggerClick();
     ASSERT_TRUE (waitFor ([&page] { return page.helpImage.isVisible(); }));
     EXPECT_FALSE (page.helpButton->isVisible());
-    EXPECT_TRUE (page.backButton->isVisible());
-    EXPECT_TRUE (page.downloadLink->isVisible());
+    EXPECT_TRUE (page.backButton->isVisible() && page.downloadLink->isVisible());
     snapshot ("1-2-help");
 
     page.backButton->triggerClick();
@@ -65,8 +67,8 @@ TEST_F (Session, ADeviceInNormalModeIsAskedForItsStateAndKeptThroughTheHandshake
     ASSERT_TRUE (plugAndWaitForConnection());
 
     // The state request goes out about a second after the connection.
-    ASSERT_TRUE (waitFor ([this] { return ! informationRequests().empty(); }, 3000));
-    EXPECT_NEAR (informationRequests()[0].timeMs - connectedAt, 1000.0, 250.0);
+    ASSERT_TRUE (waitFor ([this] { return ! informationRequestTimes().empty(); }, 3000));
+    EXPECT_NEAR (informationRequestTimes()[0] - connectedAt, 1000.0, 250.0);
 
     auto& page = main().getConnectedView();
     ASSERT_TRUE (waitForPage (page));
@@ -76,15 +78,15 @@ TEST_F (Session, ADeviceInNormalModeIsAskedForItsStateAndKeptThroughTheHandshake
     snapshot ("2-1-connected-normal");
 
     // Four handshake frames, one second apart, after the request itself.
-    ASSERT_TRUE (waitFor ([this] { return informationRequests().size() >= 5; }, 7000));
-    const auto requests = informationRequests();
+    ASSERT_TRUE (waitFor ([this] { return informationRequestTimes().size() >= 5; }, 7000));
+    const auto times = informationRequestTimes();
 
-    for (size_t i = 2; i < requests.size(); ++i)
-        EXPECT_NEAR (requests[i].timeMs - requests[i - 1].timeMs, 1000.0, 250.0);
+    for (size_t i = 2; i < times.size(); ++i)
+        EXPECT_NEAR (times[i] - times[i - 1], 1000.0, 250.0);
 
     // The fifth tick finds the last frame answered: the connection stays, no further frame.
     pumpMessagesFor (1600);
-    EXPECT_EQ (informationRequests().size(), 5u);
+    EXPECT_EQ (informationRequestTimes().size(), 5u);
     EXPECT_EQ (norvo->device.getNumStartedInputs(), 1);
     EXPECT_TRUE (isOnlyPageShown (page));
     EXPECT_FALSE (main().isTimerRunning (MainComponent::handshakeTimerId));
@@ -103,7 +105,7 @@ TEST_F (Session, ContinueInTheWarningSwitchesTheDeviceIntoUpdateMode)
     snapshot ("3-1-backup-warning");
 
     warning->triggerButtonClick (juce::translate ("Continue"));
-    ASSERT_TRUE (waitFor ([this] { return countModeSwitchFrames() == 1; }));
+    ASSERT_TRUE (waitFor ([this] { return writeTimes (isModeSwitch).size() == 1; }));
     ASSERT_TRUE (waitFor ([] { return findAlertWindows().empty(); }));
 
     // The device restarts: it leaves the lists and comes back in update mode.
@@ -113,10 +115,10 @@ TEST_F (Session, ContinueInTheWarningSwitchesTheDeviceIntoUpdateMode)
 
     norvo->setState (2);
     norvo->plug();
-    ASSERT_TRUE (waitFor ([this, &page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000));
+    ASSERT_TRUE (waitFor ([&page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000));
     EXPECT_FALSE (page.updateButton.isVisible());
-    EXPECT_TRUE (page.pathBox.isVisible() && page.browseButton.isVisible() && page.startButton.isVisible());
-    EXPECT_TRUE (page.downloadLink.isVisible() && page.versionLabel.isVisible());
+    EXPECT_TRUE (page.pathBox.isVisible() && page.browseButton.isVisible() && page.startButton.isVisible()
+                   && page.downloadLink.isVisible() && page.versionLabel.isVisible());
     snapshot ("3-3-connected-update-mode");
 }
 
@@ -127,9 +129,9 @@ TEST_F (Session, AChosenFileIsSentWhileTheProgressBarMovesToTheEnd)
     auto& progress = main().getUpdateView().progressSlider;
 
     norvo->peer.setBlockSize (64);
-    const TestFirmware firmware;
-    page.fileChosen (firmware.file->getFile());
-    EXPECT_EQ (page.pathBox.getText(), firmware.file->getFile().getFullPathName());
+    const auto firmware = makeFirmware();
+    page.fileChosen (firmware->getFile());
+    EXPECT_EQ (page.pathBox.getText(), firmware->getFile().getFullPathName());
     EXPECT_EQ (page.versionLabel.getText(), "V 1.2.10");
     snapshot ("4-1-file-chosen");
 
@@ -148,9 +150,10 @@ TEST_F (Session, AChosenFileIsSentWhileTheProgressBarMovesToTheEnd)
 
     const auto sections = norvo->peer.getSections();
     ASSERT_EQ (sections.size(), 3u);
-    EXPECT_EQ (sections[0].data, FirmwareFileBuilder::pattern (1500, 1));
-    EXPECT_EQ (sections[1].data, FirmwareFileBuilder::pattern (700, 2));
-    EXPECT_EQ (sections[2].data, FirmwareFileBuilder::pattern (900, 3));
+
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ (sections[(size_t) i].data, FirmwareFileBuilder::pattern ((size_t) sectionSizes[(size_t) i], i + 1));
+
     EXPECT_TRUE (isOnlyPageShown (main().getUpdateView()));
     snapshot ("4-3-updated");
 
@@ -161,7 +164,7 @@ TEST_F (Session, AChosenFileIsSentWhileTheProgressBarMovesToTheEnd)
 
     norvo->setState (1);
     norvo->plug();
-    ASSERT_TRUE (waitFor ([this, &page] { return isOnlyPageShown (page) && page.currentState == 1; }, 8000));
+    ASSERT_TRUE (waitFor ([&page] { return isOnlyPageShown (page) && page.currentState == 1; }, 8000));
     snapshot ("4-4-restarted");
 }
 
@@ -177,18 +180,16 @@ TEST_F (Session, AFileForTheOtherModelIsRefusedAndAnEmptyPathAsksForOne)
     snapshot ("5-1-no-path");
     dismissAllAlerts();
 
-    const TestFirmware miniFirmware ("MZ-9");
-    page.fileChosen (miniFirmware.file->getFile());
+    const auto miniFirmware = makeFirmware ("MZ-9");
+    page.fileChosen (miniFirmware->getFile());
     page.startButton.triggerClick();
 
     alert = waitForAlertWindow();
     ASSERT_NE (alert, nullptr);
-    EXPECT_EQ (getAlertMessage (*alert), juce::translate (notCompatible));
+    EXPECT_EQ (getAlertMessage (*alert), juce::translate ("The firmware file is not compatible with your device. "));
     EXPECT_TRUE (isOnlyPageShown (page));
     snapshot ("5-2-not-compatible");
-
-    for (auto& written : norvo->device.getWrittenMessages())
-        EXPECT_FALSE (isUpdateMessage (written.message));
+    EXPECT_TRUE (writeTimes (isUpdateMessage).empty());
 }
 
 TEST_F (Session, ADeviceThatNeverAnswersIsClosedByTheWatchdogEveryTime)
@@ -216,8 +217,8 @@ TEST_F (Session, ADeviceThatStopsAnsweringIsClosedAfterTheFifthTick)
     ASSERT_TRUE (bringUpDevice (1));
     snapshot ("6-2-connected-before-silence");
 
-    ASSERT_TRUE (waitFor ([this] { return informationRequests().size() >= 5; }, 7000));
-    const auto lastFrame = informationRequests().back().timeMs;
+    ASSERT_TRUE (waitFor ([this] { return informationRequestTimes().size() >= 5; }, 7000));
+    const auto lastFrame = informationRequestTimes().back();
 
     ASSERT_TRUE (waitForClosedPorts (3000));
     EXPECT_NEAR (norvo->getLastCloseTime() - lastFrame, 1000.0, 250.0);
@@ -232,8 +233,8 @@ TEST_F (Session, ClosingTheWindowDuringAnUpdateQuitsWithoutAQuestion)
     ASSERT_TRUE (bringUpDevice (2));
     norvo->peer.setBlockSize (64);
 
-    const TestFirmware firmware;
-    main().getConnectedView().fileChosen (firmware.file->getFile());
+    const auto firmware = makeFirmware();
+    main().getConnectedView().fileChosen (firmware->getFile());
     norvo->pauseUpdateAtBlock (10);
     main().getConnectedView().startButton.triggerClick();
 

@@ -18,48 +18,35 @@ namespace
         return juce::MidiMessage (frame.data(), (int) frame.size());
     }
 
-    using Observer = std::function<void (const juce::MidiMessage&)>;
-
-    /** An output that tells its device about every message before and after writing it. */
-    class ObservedOutput : public MidiOutputPort
+    /** An output that shows every message to a hook before writing it. */
+    struct ObservedOutput : public MidiOutputPort
     {
-    public:
-        ObservedOutput (std::unique_ptr<MidiOutputPort> innerPort, Observer before, Observer after)
-            : inner (std::move (innerPort)), beforeWrite (std::move (before)), afterWrite (std::move (after)) {}
+        ObservedOutput (std::unique_ptr<MidiOutputPort> port, std::function<void (const juce::MidiMessage&)> hook)
+            : inner (std::move (port)), beforeWrite (std::move (hook)) {}
 
-        juce::String getName() const override                        { return inner->getName(); }
-        void stopBackgroundThread() override                         { inner->stopBackgroundThread(); }
+        juce::String getName() const override      { return inner->getName(); }
+        void stopBackgroundThread() override       { inner->stopBackgroundThread(); }
 
         void sendMessageNow (const juce::MidiMessage& message) override
         {
             beforeWrite (message);
             inner->sendMessageNow (message);
-            afterWrite (message);
         }
 
-    private:
         std::unique_ptr<MidiOutputPort> inner;
-        Observer beforeWrite, afterWrite;
+        std::function<void (const juce::MidiMessage&)> beforeWrite;
     };
 
     /** An input that notes when it is stopped. */
-    class ObservedInput : public MidiInputPort
+    struct ObservedInput : public MidiInputPort
     {
-    public:
-        ObservedInput (std::unique_ptr<MidiInputPort> innerPort, std::atomic<double>& stopTimeToSet)
-            : inner (std::move (innerPort)), stopTime (stopTimeToSet) {}
+        ObservedInput (std::unique_ptr<MidiInputPort> port, std::atomic<double>& time) : inner (std::move (port)), stopTime (time) {}
 
         juce::String getIdentifier() const override    { return inner->getIdentifier(); }
         juce::String getName() const override          { return inner->getName(); }
         void start() override                          { inner->start(); }
+        void stop() override                           { stopTime = juce::Time::getMillisecondCounterHiRes(); inner->stop(); }
 
-        void stop() override
-        {
-            stopTime = juce::Time::getMillisecondCounterHiRes();
-            inner->stop();
-        }
-
-    private:
         std::unique_ptr<MidiInputPort> inner;
         std::atomic<double>& stopTime;
     };
@@ -69,8 +56,7 @@ namespace
 class VirtualNorvo::AnsweringPorts : public MidiPorts
 {
 public:
-    AnsweringPorts (std::unique_ptr<MidiPorts> innerPorts, VirtualNorvo& owner)
-        : inner (std::move (innerPorts)), norvo (owner) {}
+    AnsweringPorts (std::unique_ptr<MidiPorts> ports, VirtualNorvo& owner) : inner (std::move (ports)), norvo (owner) {}
 
     juce::Array<juce::MidiDeviceInfo> getOutputDevices() override   { return inner->getOutputDevices(); }
     juce::Array<juce::MidiDeviceInfo> getInputDevices() override    { return inner->getInputDevices(); }
@@ -93,9 +79,7 @@ public:
         if (output == nullptr)
             return nullptr;
 
-        return std::make_unique<ObservedOutput> (std::move (output),
-                                                 [&owner = norvo] (const juce::MidiMessage& m) { owner.beforeWrite (m); },
-                                                 [&owner = norvo] (const juce::MidiMessage& m) { owner.answerIfAsked (m); });
+        return std::make_unique<ObservedOutput> (std::move (output), [&owner = norvo] (const juce::MidiMessage& m) { owner.beforeWrite (m); });
     }
 
 private:
@@ -104,27 +88,15 @@ private:
 };
 
 //==============================================================================
-VirtualNorvo::VirtualNorvo (const juce::String& portName)
-    : device (portName, portName)
+VirtualNorvo::VirtualNorvo()
 {
+    device.unplug();
     MidiPorts::install (std::make_unique<AnsweringPorts> (device.createPorts(), *this));
 }
 
 VirtualNorvo::~VirtualNorvo()
 {
     MidiPorts::install (nullptr);
-}
-
-void VirtualNorvo::plug()
-{
-    plugged = true;
-    device.plug();
-}
-
-void VirtualNorvo::unplug()
-{
-    plugged = false;
-    device.unplug();
 }
 
 void VirtualNorvo::beforeWrite (const juce::MidiMessage& message)
@@ -134,14 +106,10 @@ void VirtualNorvo::beforeWrite (const juce::MidiMessage& message)
 
     if (isDataBlock && ++blocksWritten == pauseAtBlock)
         peer.stayQuietAt (VirtualUpdatePeer::Step::block);
-}
 
-void VirtualNorvo::answerIfAsked (const juce::MidiMessage& written)
-{
-    const bool information = DeviceStateResponder::isInformationRequest (written);
-    const bool stateRead = DeviceStateResponder::isStateRead (written);
+    const bool information = DeviceStateResponder::isInformationRequest (message);
 
-    if (! (information || stateRead) || ! plugged)
+    if (! (information || DeviceStateResponder::isStateRead (message)) || ! plugged)
         return;
 
     ++stateRequests;
@@ -152,6 +120,5 @@ void VirtualNorvo::answerIfAsked (const juce::MidiMessage& written)
     if (answersLeft > 0)
         --answersLeft;
 
-    device.sendToHost (information ? makeInformationAnswer (state)
-                                   : DeviceStateResponder::makeSystemReply (state, std::nullopt));
+    device.sendToHost (information ? makeInformationAnswer (state) : DeviceStateResponder::makeSystemReply (state, std::nullopt));
 }

@@ -4,34 +4,29 @@
 #include "tests/support/VirtualUpdatePeer.h"
 
 #include <atomic>
-#include <memory>
 
-/** A Norvo as the application meets it on the MIDI port layer: it answers the
-    device-information request and the state read with its state (1 in its
-    normal mode, 2 in update mode), speaks the update protocol, can stop
-    answering, and can restart (leave the port lists and come back).
-
-    While it exists it is the port layer's backend.
+/** A Norvo on the MIDI port layer, unplugged at first: it answers the device-information
+    request and the state read with its state (1 in its normal mode, 2 in update mode),
+    speaks the update protocol, can stop answering, and can restart (leave the port lists
+    and come back). While it exists it is the port layer's backend.
 */
 class VirtualNorvo
 {
 public:
-    explicit VirtualNorvo (const juce::String& portName = "Norvo");
+    VirtualNorvo();
     ~VirtualNorvo();
 
-    void plug();
-    void unplug();
+    void plug()                                   { plugged = true;  device.plug(); }
+    void unplug()                                 { plugged = false; device.unplug(); }
 
-    /** The state the device reports from now on. */
     void setState (int newState)                  { state = newState; }
 
     /** How many further state requests get an answer; -1 for all of them. */
     void setAnswersLeft (int count)               { answersLeft = count; }
-
     int getNumStateRequests() const noexcept      { return stateRequests; }
 
     /** When the application last opened, and last stopped, the device's input
-        (juce::Time::getMillisecondCounterHiRes); 0 before the first time.
+        (juce::Time::getMillisecondCounterHiRes).
     */
     double getLastOpenTime() const noexcept       { return lastOpenTime; }
     double getLastCloseTime() const noexcept      { return lastCloseTime; }
@@ -41,21 +36,16 @@ public:
     */
     void pauseUpdateAtBlock (int blockNumber)     { pauseAtBlock = blockNumber; }
 
-    VirtualMidiDevice device;
+    VirtualMidiDevice device { "Norvo USB MIDI", "Norvo USB MIDI" };
     VirtualUpdatePeer peer { device };
 
 private:
     class AnsweringPorts;
 
     void beforeWrite (const juce::MidiMessage& message);
-    void answerIfAsked (const juce::MidiMessage& written);
 
-    std::atomic<int> state { 1 };
-    std::atomic<int> answersLeft { -1 };
-    std::atomic<int> stateRequests { 0 };
-    std::atomic<bool> plugged { true };
-    std::atomic<int> pauseAtBlock { 0 };
-    std::atomic<int> blocksWritten { 0 };
+    std::atomic<int> state { 1 }, answersLeft { -1 }, stateRequests { 0 }, pauseAtBlock { 0 }, blocksWritten { 0 };
+    std::atomic<bool> plugged { false };
     std::atomic<double> lastOpenTime { 0.0 }, lastCloseTime { 0.0 };
 
     JUCE_DECLARE_NON_COPYABLE (VirtualNorvo)

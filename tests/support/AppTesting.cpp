@@ -9,9 +9,7 @@
 #include "device/SendMsgHander.h"
 #include "tests/support/MessageLoop.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 ScopedLanguage::~ScopedLanguage()
 {
@@ -28,11 +26,8 @@ void ScopedLanguage::use (const std::string& language)
 {
     for (const auto* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" })
     {
-        if (saved.count (name) == 0)
-        {
-            const char* value = std::getenv (name);
+        if (const char* value = std::getenv (name); saved.count (name) == 0)
             saved[name] = value != nullptr ? std::optional<std::string> (value) : std::nullopt;
-        }
 
         unsetenv (name);
     }
@@ -43,8 +38,7 @@ void ScopedLanguage::use (const std::string& language)
 
 void deleteWholeDeviceLink()
 {
-    // Registration order: hub, device variables, dispatcher, transport, manager, sender,
-    // device manager; deleted the other way round.
+    // The other way round from their registration.
     KRMIDIDeviceManager::deleteInstance();
     SendMsgHander::deleteInstance();
     MIDIManager::deleteInstance();
@@ -52,31 +46,6 @@ void deleteWholeDeviceLink()
     ReceivedMsgHandle::deleteInstance();
     ConstVar::deleteInstance();
     PresetManager::deleteInstance();
-}
-
-juce::String captureStandardOutput (const std::function<void()>& function)
-{
-    std::fflush (stdout);
-
-    auto* capture = std::tmpfile();
-    const int savedStdout = dup (STDOUT_FILENO);
-    dup2 (fileno (capture), STDOUT_FILENO);
-
-    function();
-
-    std::fflush (stdout);
-    dup2 (savedStdout, STDOUT_FILENO);
-    close (savedStdout);
-
-    std::rewind (capture);
-    juce::MemoryOutputStream text;
-    char buffer[512];
-
-    for (size_t n; (n = std::fread (buffer, 1, sizeof (buffer), capture)) > 0;)
-        text.write (buffer, n);
-
-    std::fclose (capture);
-    return text.toUTF8();
 }
 
 std::vector<juce::AlertWindow*> findAlertWindows()
@@ -96,11 +65,20 @@ juce::String getAlertMessage (const juce::AlertWindow& alert)
     return alert.getDescription().substring (alert.getName().length() + 2);
 }
 
-juce::AlertWindow* waitForAlertWindow (int timeoutMs)
+juce::AlertWindow* waitForAlertWindow()
 {
-    pumpMessagesUntil ([] { return ! findAlertWindows().empty(); }, timeoutMs);
+    pumpMessagesUntil ([] { return ! findAlertWindows().empty(); });
     const auto alerts = findAlertWindows();
     return alerts.empty() ? nullptr : alerts.back();
+}
+
+bool isOnlyPageShown (const juce::Component& page)
+{
+    for (auto* sibling : page.getParentComponent()->getChildren())
+        if (sibling != &page && sibling->isVisible())
+            return false;
+
+    return page.isVisible();
 }
 
 void dismissAllAlerts()

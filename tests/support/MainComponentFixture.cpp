@@ -1,8 +1,6 @@
 #include "tests/support/MainComponentFixture.h"
 
 #include "device/MIDIUSBFsm.h"
-#include "tests/support/AppTesting.h"
-#include "tests/support/MessageLoop.h"
 
 void MainComponentFixture::SetUp()
 {
@@ -15,13 +13,6 @@ void MainComponentFixture::SetUp()
 void MainComponentFixture::TearDown()
 {
     dismissAllAlerts();
-
-    // A state request still pending would outlive the test; let it run first.
-    if (lastConnectionTime != 0)
-        pumpMessagesUntil ([this] { return juce::Time::getMillisecondCounter() - lastConnectionTime
-                                             > (juce::uint32) MIDIManager::deviceStateDelayMs + 100; },
-                           5000);
-
     main = nullptr;
     settle();
     deleteWholeDeviceLink();
@@ -35,66 +26,31 @@ void MainComponentFixture::rebuild()
     manager().stopTimer();
 }
 
-void MainComponentFixture::tick (int count)
-{
-    for (int i = 0; i < count; ++i)
-        manager().timerCallback();
-}
-
-void MainComponentFixture::connect()
+void MainComponentFixture::connect (bool allowUserFrames)
 {
     device.plug();
 
     for (int i = 0; i < 40 && linkState() != stateConnected; ++i)
-        tick();
+        manager().timerCallback();
 
     ASSERT_EQ (linkState(), (juce::uint32) stateConnected);
-    ASSERT_TRUE (portPair().hasInput() && portPair().hasOutput());
-    lastConnectionTime = juce::Time::getMillisecondCounter();
-}
-
-void MainComponentFixture::allowUserFrames()
-{
-    manager().isCanSendUserMsg = true;
+    manager().isCanSendUserMsg = allowUserFrames;
 }
 
 void MainComponentFixture::answer (int state)
 {
-    const juce::uint8 reply[] = { 0xF0, 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11,
-                                  0x12, 0x00, 0x00, 0x00, (juce::uint8) state, 0xF7 };
-    device.sendToHost (juce::MidiMessage (reply, (int) sizeof (reply)));
+    device.sendToHost (DeviceStateResponder::makeSystemReply (state, std::nullopt));
     ASSERT_TRUE (device.waitUntilDelivered());
     settle();
 }
 
-std::vector<juce::MidiMessage> MainComponentFixture::takeWritten()
+std::vector<std::vector<juce::uint8>> MainComponentFixture::takeWritten()
 {
-    std::vector<juce::MidiMessage> messages;
+    std::vector<std::vector<juce::uint8>> messages;
 
     for (auto& written : device.getWrittenMessages())
-        messages.push_back (written.message);
+        messages.emplace_back (written.message.getRawData(), written.message.getRawData() + written.message.getRawDataSize());
 
     device.clearWritten();
     return messages;
-}
-
-void MainComponentFixture::settle()
-{
-    pumpMessagesFor (30);
-}
-
-std::vector<juce::uint8> MainComponentFixture::bytesOf (const juce::MidiMessage& message)
-{
-    const auto* data = message.getRawData();
-    return { data, data + message.getRawDataSize() };
-}
-
-bool MainComponentFixture::onlyVisiblePageIs (const juce::Component& page) const
-{
-    int visible = 0;
-
-    for (auto* child : main->getChildren())
-        visible += child->isVisible() ? 1 : 0;
-
-    return visible == 1 && page.isVisible();
 }

@@ -4,6 +4,8 @@
 #include "device/MIDIPortPair.h"
 #include "firmware/FirmwareUpdate.h"
 #include "tests/support/AppTesting.h"
+#include "tests/support/DeviceStateResponder.h"
+#include "tests/support/MessageLoop.h"
 #include "tests/support/VirtualMidiDevice.h"
 #include "ui/MainComponent.h"
 
@@ -12,9 +14,8 @@
 #include <memory>
 #include <vector>
 
-/** A MainComponent on a fresh device link whose port layer is a virtual device,
-    unplugged at first. The 100 ms tick is stopped: tests tick by hand. The
-    language is British English unless a test builds the component again.
+/** A MainComponent in British English on a fresh device link whose port layer is a
+    virtual device, unplugged at first. The 100 ms tick is stopped: tests tick by hand.
 */
 class MainComponentFixture : public ::testing::Test
 {
@@ -25,41 +26,29 @@ protected:
     /** Deletes the component and builds a new one, for tests that change the environment first. */
     void rebuild();
 
-    MIDIManager& manager()          { return *MIDIManager::getInstance(); }
-    MIDIPortPair& portPair()        { return manager().getPortPair(); }
-    juce::uint32 linkState()        { return manager().getStateMachine().getCurrentState(); }
-    FirmwareUpdate& engine()        { return *main->getFirmwareUpdate(); }
+    MIDIManager& manager()              { return *MIDIManager::getInstance(); }
+    juce::uint32 linkState()            { return manager().getStateMachine().getCurrentState(); }
+    FirmwareUpdate& engine()            { return *main->getFirmwareUpdate(); }
+    void handshakeTick()                { main->timerCallback (MainComponent::handshakeTimerId); }
 
-    void tick (int count = 1);
-
-    /** Plugs the device in and ticks until it is connected; the state request is
-        scheduled as usual, 1000 ms later.
+    /** Plugs the device in and ticks until it is connected; user frames are allowed
+        at once when the flag says so.
     */
-    void connect();
-
-    /** Opens the user-message gate at once, as the state request does. */
-    void allowUserFrames();
+    void connect (bool allowUserFrames = true);
 
     /** The device answers with a system reply carrying this state, on its input thread;
         returns once the message loop has run what the answer posted.
     */
     void answer (int state);
 
-    /** Everything written to the device since the last call. */
-    std::vector<juce::MidiMessage> takeWritten();
+    /** Everything written to the device since the last call, as bytes. */
+    std::vector<std::vector<juce::uint8>> takeWritten();
 
     /** Lets posted closures run. */
-    void settle();
-
-    static std::vector<juce::uint8> bytesOf (const juce::MidiMessage& message);
-
-    bool onlyVisiblePageIs (const juce::Component& page) const;
+    void settle()                       { pumpMessagesFor (30); }
 
     ScopedLanguage language;
     VirtualMidiDevice device;
     std::unique_ptr<VirtualMidiDevice::ScopedInstall> install;
     std::unique_ptr<MainComponent> main;
-
-    /** When the last connection was reported; the tear-down lets its state request run. */
-    juce::uint32 lastConnectionTime = 0;
 };
