@@ -1,5 +1,7 @@
 #include "device/machine.h"
 
+#include "device/NotificationWalk.h"
+
 machine::machine()
     : table (std::make_unique<Entry[]> (stateCount * eventCount))
 {
@@ -73,40 +75,14 @@ int machine::getNumDeviceListeners() const
     return deviceListeners.size();
 }
 
-template <typename ListenerType, typename Callback>
-void machine::walk (juce::Array<ListenerType*>& list, Callback&& callback)
-{
-    int i;
-
-    {
-        const juce::ScopedLock sl (listenerLock);
-        i = list.size();
-    }
-
-    while (i > 0)
-    {
-        ListenerType* listener;
-
-        {
-            const juce::ScopedLock sl (listenerLock);
-            i = juce::jmin (i, list.size()) - 1;
-
-            if (i < 0)
-                return;
-
-            listener = list.getUnchecked (i);
-        }
-
-        callback (*listener);
-    }
-}
-
 void machine::notifyMessageListeners (const juce::MidiMessage& message)
 {
-    walk (messageListeners, [&message] (MIDIMessageListener& l) { l.handleMidiMessage (message); });
+    notifyFromLastToFirst (messageListeners, listenerLock,
+                           [&message] (MIDIMessageListener& l) { l.handleMidiMessage (message); });
 }
 
 void machine::notifyDeviceListeners (int connectionEvent)
 {
-    walk (deviceListeners, [connectionEvent] (MIDIDeviceListener& l) { l.conectEvent (connectionEvent); });
+    notifyFromLastToFirst (deviceListeners, listenerLock,
+                           [connectionEvent] (MIDIDeviceListener& l) { l.conectEvent (connectionEvent); });
 }

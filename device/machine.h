@@ -55,9 +55,6 @@ private:
         TransitionAction action;
     };
 
-    template <typename ListenerType, typename Callback>
-    void walk (juce::Array<ListenerType*>& list, Callback&& callback);
-
     juce::uint32 stateCount = 5;
     juce::uint32 eventCount = 96;
     std::unique_ptr<Entry[]> table;
