@@ -7,79 +7,36 @@
 
 namespace
 {
-    const juce::MidiMessage sysEx()
+    std::future<bool> lockOnAnotherThread()
     {
-        const juce::uint8 bytes[] { 0xF0, 0x7E, 0x48, 0x01, 0x7F, 0xF7 };
-        return juce::MidiMessage (bytes, (int) sizeof (bytes));
+        return std::async (std::launch::async, [] { MessageThreadLock lock; return lock.lockWasGained(); });
+    }
+
+    bool isReady (std::future<bool>& result)
+    {
+        return result.wait_for (std::chrono::seconds (0)) == std::future_status::ready;
     }
 }
 
-TEST (MessageThreadLock, IsGainedAtOnceOnTheMessageThread)
+TEST (MessageThreadLock, ARefusalAbortsAWaitingLockAndRefusesNewOnesButNeverTheMessageThread)
 {
-    MessageThreadLock lock;
-    EXPECT_TRUE (lock.lockWasGained());
-
-    const MessageThreadLock::Refusal refusal;   // a refusal does not concern the message thread
-    MessageThreadLock nested;
-    EXPECT_TRUE (nested.lockWasGained());
-}
-
-TEST (MessageThreadLock, AnotherThreadGetsTheLockWhileTheMessageLoopRuns)
-{
-    std::atomic<bool> done { false }, gained { false }, holdsIt { false };
-
-    std::thread worker ([&]
-    {
-        MessageThreadLock lock;
-        gained = lock.lockWasGained();
-        holdsIt = juce::MessageManager::getInstance()->currentThreadHasLockedMessageManager();
-        done = true;
-    });
-
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return done.load(); }));
-    worker.join();
-    EXPECT_TRUE (gained);
-    EXPECT_TRUE (holdsIt);
-}
-
-TEST (MessageThreadLock, ARefusalAbortsAWaitingLockAndRefusesNewOnes)
-{
-    std::promise<bool> firstResult;
-    std::atomic<bool> started { false };
-
-    // The message loop does not run here, so the lock cannot be gained: only the refusal ends the wait.
-    std::thread worker ([&]
-    {
-        started = true;
-        MessageThreadLock lock;
-        firstResult.set_value (lock.lockWasGained());
-    });
-
-    while (! started)
-        std::this_thread::yield();
-
+    // The message loop does not run here, so only the refusal can end this wait.
+    auto waiting = lockOnAnotherThread();
     juce::Thread::sleep (20);
 
     {
         const MessageThreadLock::Refusal refusal;
-        auto result = firstResult.get_future();
-        ASSERT_EQ (result.wait_for (std::chrono::seconds (5)), std::future_status::ready);
-        EXPECT_FALSE (result.get());
+        ASSERT_EQ (waiting.wait_for (std::chrono::seconds (5)), std::future_status::ready);
+        EXPECT_FALSE (waiting.get());
+        EXPECT_FALSE (lockOnAnotherThread().get());
 
-        std::promise<bool> secondResult;
-        std::thread late ([&] { MessageThreadLock lock; secondResult.set_value (lock.lockWasGained()); });
-        EXPECT_FALSE (secondResult.get_future().get());
-        late.join();
+        const MessageThreadLock outer, nested;
+        EXPECT_TRUE (outer.lockWasGained() && nested.lockWasGained());
     }
 
-    worker.join();
-
-    // Once the refusal ends, locks are gained again.
-    std::atomic<bool> done { false }, gained { false };
-    std::thread after ([&] { MessageThreadLock lock; gained = lock.lockWasGained(); done = true; });
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return done.load(); }));
-    after.join();
-    EXPECT_TRUE (gained);
+    auto after = lockOnAnotherThread();
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return isReady (after); }));
+    EXPECT_TRUE (after.get());
 }
 
 //==============================================================================
@@ -90,11 +47,12 @@ protected:
     {
         DeviceLinkFixture::SetUp();
         fsm().addMessageListener (&listener);
+        connect();
     }
 
-    struct LockingListener : public MIDIMessageListener
+    struct Listener : public MIDIMessageListener
     {
-        explicit LockingListener (DeliveryUnderLock& o) : owner (o) {}
+        explicit Listener (DeliveryUnderLock& o) : owner (o) {}
         void handleMidiMessage (const juce::MidiMessage&) override  { owner.deliver(); }
         DeliveryUnderLock& owner;
     };
@@ -106,10 +64,7 @@ protected:
         entered = true;
 
         if (sendFromDelivery)
-        {
-            const auto reply = sysEx();
-            fsm().fireEvent (evSendSysEx, const_cast<juce::MidiMessage*> (&reply));
-        }
+            send (frame());
 
         if (! takeLock)
             return;
@@ -130,64 +85,49 @@ protected:
     std::atomic<int> gained { 0 }, refused { 0 }, deliveries { 0 };
     std::atomic<bool> takeLock { true }, sendFromDelivery { false };
     std::thread::id deliveryThread;
-    LockingListener listener { *this };
+    Listener listener { *this };
 };
 
-TEST_F (DeliveryUnderLock, IncomingMessagesAreDeliveredOnTheDeviceThreadUnderTheLock)
+TEST_F (DeliveryUnderLock, OnlyTheDevicesInputIsDeliveredOnItsThreadUnderTheLock)
 {
-    connect();
-    device->sendToHost (sysEx());
+    device->sendToHost (frame());
 
     EXPECT_TRUE (pumpMessagesUntil ([&] { return gained.load() == 1; }));
     EXPECT_TRUE (device->waitUntilDelivered());
     EXPECT_TRUE (heldWhileDelivering);
     EXPECT_NE (deliveryThread, std::this_thread::get_id());
     EXPECT_EQ (state(), stateIdle);
+    EXPECT_EQ (takeDelivered().size(), 1u);
 
-    const auto delivered = takeDelivered();
-    ASSERT_EQ (delivered.size(), 1u);
-    EXPECT_EQ (delivered[0].getRawDataSize(), 6);
-}
-
-TEST_F (DeliveryUnderLock, MessagesFromAnotherInputAreIgnored)
-{
-    connect();
-    auto message = sysEx();
+    // Another input's identifier, even one differing only in case, is ignored.
+    fsm().setCurrentState (stateConnected);
     auto& callback = *fsm().getPortCallback();
-    callback.handleIncomingMidiMessage ("virtual-in-before-0", message);
-    callback.handleIncomingMidiMessage (device->getInputIdentifier().toUpperCase(), message);
-
+    callback.handleIncomingMidiMessage ("virtual-in-before-0", frame());
+    callback.handleIncomingMidiMessage (device->getInputIdentifier().toUpperCase(), frame());
     EXPECT_TRUE (takeDelivered().empty());
     EXPECT_EQ (state(), stateConnected);
-
-    callback.handleIncomingMidiMessage (device->getInputIdentifier(), message);
-    EXPECT_EQ (takeDelivered().size(), 1u);
 }
 
 TEST_F (DeliveryUnderLock, ClosingWhileTheInputThreadWaitsForTheLockDoesNotDeadlock)
 {
-    connect();
-    device->sendToHost (sysEx());
+    device->sendToHost (frame());
 
     // The delivery now waits for the message thread, which does not run its loop here.
     while (! entered)
         std::this_thread::yield();
 
-    std::atomic<bool> finished { false };
-    std::thread watchdog ([&]
+    std::promise<void> closed;
+    std::thread watchdog ([done = closed.get_future()]
     {
-        for (int i = 0; i < 500 && ! finished; ++i)
-            juce::Thread::sleep (10);
+        if (done.wait_for (std::chrono::seconds (5)) == std::future_status::ready)
+            return;
 
-        if (! finished)
-        {
-            std::fprintf (stderr, "close deadlocked with the delivery\n");
-            std::abort();
-        }
+        std::fprintf (stderr, "close deadlocked with the delivery\n");
+        std::abort();
     });
 
-    KRMIDIDeviceManager::getInstance()->closeDevice();
-    finished = true;
+    closeDevice();
+    closed.set_value();
     watchdog.join();
 
     EXPECT_EQ (refused.load(), 1);
@@ -199,13 +139,12 @@ TEST_F (DeliveryUnderLock, ClosingWhileTheInputThreadWaitsForTheLockDoesNotDeadl
 TEST_F (DeliveryUnderLock, StopKeepsItsPromiseUnderLoad)
 {
     // Many deliveries in flight while the pair closes: none may reach the machine afterwards.
-    connect();
     takeLock = false;
 
     for (int round = 0; round < 20; ++round)
     {
         for (int i = 0; i < 200; ++i)
-            device->sendToHost (sysEx());
+            device->sendToHost (frame());
 
         while (deliveries.load() == 0)
             std::this_thread::yield();
@@ -226,12 +165,11 @@ TEST_F (DeliveryUnderLock, StopKeepsItsPromiseUnderLoad)
 
 TEST_F (DeliveryUnderLock, AWriteThatThrowsDuringADeliveryClosesThePortsFromTheInputThread)
 {
-    connect();
     takeLock = false;
     sendFromDelivery = true;
     device->setThrowOnWrite (true);
 
-    device->sendToHost (sysEx());
+    device->sendToHost (frame());
     ASSERT_TRUE (device->waitUntilDelivered());
 
     EXPECT_EQ (state(), stateIdle);

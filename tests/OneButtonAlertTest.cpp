@@ -5,22 +5,21 @@
 
 TEST (OneButtonAlert, ReturnsAtOnceAndTheWindowGoesAwayWithItsButton)
 {
-    juce::Component::SafePointer<juce::Component> window;
-
     showOneButtonAlert ("Title", "", juce::AlertWindow::WarningIcon, "OK");
 
     auto* alert = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
     ASSERT_NE (alert, nullptr);
-    window = alert;
+    const juce::Component::SafePointer<juce::Component> window (alert);
 
     EXPECT_EQ (alert->getName(), "Title");
     EXPECT_EQ (alert->getNumButtons(), 1);
     EXPECT_EQ (alert->findColour (juce::AlertWindow::backgroundColourId), juce::Colour (0xff202123));
 
-    auto* button = dynamic_cast<juce::Button*> (alert->getChildComponent (0));
+    juce::Button* button = nullptr;
 
-    for (int i = 0; button == nullptr && i < alert->getNumChildComponents(); ++i)
-        button = dynamic_cast<juce::Button*> (alert->getChildComponent (i));
+    for (auto* child : alert->getChildren())
+        if (button == nullptr)
+            button = dynamic_cast<juce::Button*> (child);
 
     ASSERT_NE (button, nullptr);
     EXPECT_EQ (button->getButtonText(), "OK");

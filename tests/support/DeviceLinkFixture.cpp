@@ -43,6 +43,12 @@ void DeviceLinkFixture::connect()
     takeConnectionEvents();
 }
 
+juce::MidiMessage DeviceLinkFixture::frame()
+{
+    const juce::uint8 bytes[] { 0xF0, 0x7E, 0x48, 0x01, 0xF7 };
+    return juce::MidiMessage (bytes, (int) sizeof (bytes));
+}
+
 void DeviceLinkFixture::send (const juce::MidiMessage& message)
 {
     fsm().fireEvent (evSendSysEx, const_cast<juce::MidiMessage*> (&message));
@@ -60,22 +66,10 @@ std::vector<juce::MidiMessage> DeviceLinkFixture::takeDelivered()
     return std::exchange (delivered, {});
 }
 
-void DeviceLinkFixture::deviceConnected()
+void DeviceLinkFixture::record (int connectionEvent)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    connectionEvents.push_back (0);
-}
-
-void DeviceLinkFixture::deviceDisconnected()
-{
-    const std::lock_guard<std::mutex> guard (lock);
-    connectionEvents.push_back (1);
-}
-
-void DeviceLinkFixture::deviceCloseIgnored()
-{
-    const std::lock_guard<std::mutex> guard (lock);
-    connectionEvents.push_back (2);
+    connectionEvents.push_back (connectionEvent);
 }
 
 void DeviceLinkFixture::handleMidiMessage (const juce::MidiMessage& message)

@@ -10,20 +10,16 @@ namespace
     const juce::String deviceOutputId = "virtual-out-device";
     const juce::String deviceInputId = "virtual-in-device";
 
-    juce::Array<juce::MidiDeviceInfo> makeList (const juce::StringArray& before, const juce::String& deviceName,
-                                                const juce::String& deviceId, bool plugged,
-                                                const juce::StringArray& after, const juce::String& prefix)
+    juce::Array<juce::MidiDeviceInfo> makeList (const juce::StringArray& others, const juce::String& deviceName,
+                                                const juce::String& deviceId, bool plugged, const juce::String& prefix)
     {
         juce::Array<juce::MidiDeviceInfo> list;
 
-        for (int i = 0; i < before.size(); ++i)
-            list.add ({ before[i], prefix + "-before-" + juce::String (i) });
+        for (int i = 0; i < others.size(); ++i)
+            list.add ({ others[i], prefix + "-before-" + juce::String (i) });
 
         if (plugged)
             list.add ({ deviceName, deviceId });
-
-        for (int i = 0; i < after.size(); ++i)
-            list.add ({ after[i], prefix + "-after-" + juce::String (i) });
 
         return list;
     }
@@ -41,12 +37,12 @@ struct VirtualMidiDevice::State
 
     juce::Array<juce::MidiDeviceInfo> outputDevices() const
     {
-        return makeList (outputsBefore, outputName, deviceOutputId, plugged, outputsAfter, "virtual-out");
+        return makeList (otherOutputs, outputName, deviceOutputId, plugged, "virtual-out");
     }
 
     juce::Array<juce::MidiDeviceInfo> inputDevices() const
     {
-        return makeList (inputsBefore, inputName, deviceInputId, plugged, inputsAfter, "virtual-in");
+        return makeList (otherInputs, inputName, deviceInputId, plugged, "virtual-in");
     }
 
     // Lock order: callbackLock before lock, never the other way round.
@@ -56,7 +52,7 @@ struct VirtualMidiDevice::State
     mutable std::condition_variable changed;
 
     juce::String outputName, inputName;
-    juce::StringArray outputsBefore, outputsAfter, inputsBefore, inputsAfter;
+    juce::StringArray otherOutputs, otherInputs;
     bool plugged = true;
     bool refuseOutput = false;
     bool refuseInput = false;
@@ -309,133 +305,76 @@ VirtualMidiDevice::~VirtualMidiDevice()
     inputThread.join();
 }
 
-void VirtualMidiDevice::setOtherOutputs (const juce::StringArray& before, const juce::StringArray& after)
+template <typename Function>
+auto VirtualMidiDevice::locked (Function&& function) const
 {
     const std::lock_guard<std::mutex> guard (state->lock);
-    state->outputsBefore = before;
-    state->outputsAfter = after;
+    return function (*state);
 }
 
-void VirtualMidiDevice::setOtherInputs (const juce::StringArray& before, const juce::StringArray& after)
+template <typename Condition>
+bool VirtualMidiDevice::waitFor (int timeoutMs, Condition&& condition) const
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->inputsBefore = before;
-    state->inputsAfter = after;
+    std::unique_lock<std::mutex> guard (state->lock);
+    return state->changed.wait_for (guard, std::chrono::milliseconds (timeoutMs),
+                                    [this, &condition] { return condition (*state); });
 }
 
-void VirtualMidiDevice::plug()
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->plugged = true;
-}
-
-void VirtualMidiDevice::unplug()
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->plugged = false;
-}
-
-void VirtualMidiDevice::setRefuseOutputOpen (bool shouldRefuse)
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->refuseOutput = shouldRefuse;
-}
-
-void VirtualMidiDevice::setRefuseInputOpen (bool shouldRefuse)
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->refuseInput = shouldRefuse;
-}
-
-void VirtualMidiDevice::setThrowOnWrite (bool shouldThrow)
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->throwOnWrite = shouldThrow;
-}
+void VirtualMidiDevice::setOtherOutputs (const juce::StringArray& names)  { locked ([&] (State& s) { s.otherOutputs = names; }); }
+void VirtualMidiDevice::setOtherInputs (const juce::StringArray& names)   { locked ([&] (State& s) { s.otherInputs = names; }); }
+void VirtualMidiDevice::plug()                          { locked ([] (State& s) { s.plugged = true; }); }
+void VirtualMidiDevice::unplug()                        { locked ([] (State& s) { s.plugged = false; }); }
+void VirtualMidiDevice::setRefuseOutputOpen (bool b)    { locked ([b] (State& s) { s.refuseOutput = b; }); }
+void VirtualMidiDevice::setRefuseInputOpen (bool b)     { locked ([b] (State& s) { s.refuseInput = b; }); }
+void VirtualMidiDevice::setThrowOnWrite (bool b)        { locked ([b] (State& s) { s.throwOnWrite = b; }); }
 
 void VirtualMidiDevice::setWriteBlocked (bool shouldBlock)
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->writeBlocked = shouldBlock;
-    state->changed.notify_all();
+    locked ([shouldBlock] (State& s) { s.writeBlocked = shouldBlock; s.changed.notify_all(); });
 }
 
-int VirtualMidiDevice::getNumBlockedWrites() const
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    return state->blockedWrites;
-}
+int VirtualMidiDevice::getNumBlockedWrites() const      { return locked ([] (State& s) { return s.blockedWrites; }); }
+int VirtualMidiDevice::getNumWritten() const            { return locked ([] (State& s) { return (int) s.written.size(); }); }
+void VirtualMidiDevice::clearWritten()                  { locked ([] (State& s) { s.written.clear(); }); }
 
 std::vector<VirtualMidiDevice::WrittenMessage> VirtualMidiDevice::getWrittenMessages() const
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
-    return state->written;
-}
-
-int VirtualMidiDevice::getNumWritten() const
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    return (int) state->written.size();
-}
-
-void VirtualMidiDevice::clearWritten()
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->written.clear();
+    return locked ([] (State& s) { return s.written; });
 }
 
 bool VirtualMidiDevice::waitForWritten (int count, int timeoutMs) const
 {
-    std::unique_lock<std::mutex> guard (state->lock);
-    return state->changed.wait_for (guard, std::chrono::milliseconds (timeoutMs),
-                                    [this, count] { return (int) state->written.size() >= count; });
+    return waitFor (timeoutMs, [count] (State& s) { return (int) s.written.size() >= count; });
 }
 
 void VirtualMidiDevice::setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->onWritten = std::move (hook);
+    locked ([&hook] (State& s) { s.onWritten = std::move (hook); });
 }
 
 void VirtualMidiDevice::sendToHost (const juce::MidiMessage& message)
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
-    state->queue.push_back (message);
-    state->changed.notify_all();
+    locked ([&message] (State& s) { s.queue.push_back (message); s.changed.notify_all(); });
 }
 
 bool VirtualMidiDevice::waitUntilDelivered (int timeoutMs) const
 {
-    std::unique_lock<std::mutex> guard (state->lock);
-    return state->changed.wait_for (guard, std::chrono::milliseconds (timeoutMs),
-                                    [this] { return state->queue.empty() && ! state->delivering; });
+    return waitFor (timeoutMs, [] (State& s) { return s.queue.empty() && ! s.delivering; });
 }
 
 juce::String VirtualMidiDevice::getOutputIdentifier() const    { return deviceOutputId; }
 juce::String VirtualMidiDevice::getInputIdentifier() const     { return deviceInputId; }
 
-int VirtualMidiDevice::getNumOpenInputs() const
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    return (int) state->inputs.size();
-}
+int VirtualMidiDevice::getNumOpenInputs() const         { return locked ([] (State& s) { return (int) s.inputs.size(); }); }
+int VirtualMidiDevice::getNumOpenOutputs() const        { return locked ([] (State& s) { return s.openOutputs; }); }
+int VirtualMidiDevice::getNumStopBackgroundThreadCalls() const  { return state->stopBackgroundThreadCalls; }
 
 int VirtualMidiDevice::getNumStartedInputs() const
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
-    return (int) std::count_if (state->inputs.begin(), state->inputs.end(),
-                                [] (const auto& input) { return input->started.load(); });
-}
-
-int VirtualMidiDevice::getNumOpenOutputs() const
-{
-    const std::lock_guard<std::mutex> guard (state->lock);
-    return state->openOutputs;
-}
-
-int VirtualMidiDevice::getNumStopBackgroundThreadCalls() const
-{
-    return state->stopBackgroundThreadCalls;
+    return locked ([] (State& s)
+    {
+        return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (const auto& input) { return input->started.load(); });
+    });
 }
 
 std::unique_ptr<MidiPorts> VirtualMidiDevice::createPorts() const

@@ -12,17 +12,7 @@
 /** A stand-in for a real device on the MIDI port layer: one output and one input with
     names chosen by the test, listed among other, unrelated ports.
 
-    Use:
-    @code
-    VirtualMidiDevice device ("Norvo Mini MIDI 1", "Norvo Mini MIDI 1");
-    device.setOtherOutputs ({ "Synth" });                   // listed before the device
-    VirtualMidiDevice::ScopedInstall install (device);      // MidiPorts::get() is now this device
-
-    device.setOnMessageWritten ([&] (const juce::MidiMessage& m) { device.sendToHost (reply (m)); });
-    ... drive the system ...
-    auto written = device.getWrittenMessages();             // everything written, with times
-    @endcode
-
+    Install it with ScopedInstall, so that MidiPorts::get() is this device.
     Everything the system writes to the device's output is logged (with the time of the
     write) and handed to the written-message hook on the writing thread.
     sendToHost queues a message that the device's own input thread delivers, as a real MIDI
@@ -40,9 +30,9 @@ public:
                                 const juce::String& inputName = "Norvo");
     ~VirtualMidiDevice();
 
-    /** Unrelated ports listed before and after the device's own. */
-    void setOtherOutputs (const juce::StringArray& before, const juce::StringArray& after = {});
-    void setOtherInputs (const juce::StringArray& before, const juce::StringArray& after = {});
+    /** Unrelated ports listed before the device's own. */
+    void setOtherOutputs (const juce::StringArray& names);
+    void setOtherInputs (const juce::StringArray& names);
 
     void plug();
     void unplug();
@@ -104,6 +94,12 @@ public:
     struct State;
 
 private:
+    template <typename Function>
+    auto locked (Function&& function) const;
+
+    template <typename Condition>
+    bool waitFor (int timeoutMs, Condition&& condition) const;
+
     std::shared_ptr<State> state;
     std::thread inputThread;
 
