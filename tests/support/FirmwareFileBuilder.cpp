@@ -2,9 +2,7 @@
 
 FirmwareFileBuilder::FirmwareFileBuilder()
 {
-    magic ("KRFW");
-    model ("MZ-70");
-    version (1, 2, 3, 4);
+    magic ("KRFW").model ("MZ-70").version (1, 2, 3, 4);
 }
 
 FirmwareFileBuilder& FirmwareFileBuilder::model (const char* name)
@@ -12,11 +10,6 @@ FirmwareFileBuilder& FirmwareFileBuilder::model (const char* name)
     std::fill (header + 12, header + 28, 0);
     std::memcpy (header + 12, name, juce::jmin ((size_t) 16, std::strlen (name)));
     return *this;
-}
-
-FirmwareFileBuilder& FirmwareFileBuilder::modelNameByte (int index, juce::uint8 value)
-{
-    return headerByte (12 + index, value);
 }
 
 FirmwareFileBuilder& FirmwareFileBuilder::magic (const char* fourCharacters)
@@ -27,10 +20,8 @@ FirmwareFileBuilder& FirmwareFileBuilder::magic (const char* fourCharacters)
 
 FirmwareFileBuilder& FirmwareFileBuilder::version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d)
 {
-    header[28] = a;
-    header[29] = b;
-    header[30] = c;
-    header[31] = d;
+    const juce::uint8 bytes[] = { a, b, c, d };
+    std::memcpy (header + 28, bytes, 4);
     return *this;
 }
 
@@ -52,59 +43,37 @@ FirmwareFileBuilder& FirmwareFileBuilder::rawEntry (int type, juce::uint32 offse
     return *this;
 }
 
-FirmwareFileBuilder& FirmwareFileBuilder::entryCount (int count)
-{
-    forcedEntryCount = count;
-    return *this;
-}
-
 juce::MemoryBlock FirmwareFileBuilder::build() const
 {
     static constexpr juce::uint8 mini[16] = { 'M', 'Z', '-', '9' };
-    const bool isMini = std::memcmp (header + 12, mini, 16) == 0;
-    const int slots = forcedEntryCount >= 0 ? forcedEntryCount : (isMini ? 4 : 5);
+    const int slots = std::memcmp (header + 12, mini, 16) == 0 ? 4 : 5;
 
-    juce::MemoryOutputStream out;
+    juce::MemoryOutputStream out, payloads;
     out.write (header, sizeof (header));
-
-    juce::uint32 nextOffset = 0;
-    juce::MemoryOutputStream payloads;
 
     for (int i = 0; i < slots; ++i)
     {
-        int type = 0xFF;
-        juce::uint32 offset = 0, length = 0;
-
-        if (i < (int) entries.size())
-        {
-            const auto& e = entries[(size_t) i];
-            type = e.type;
-            offset = e.placed ? nextOffset : e.offset;
-            length = e.length;
-
-            if (e.placed)
-            {
-                payloads.write (e.payload.getData(), e.payload.getSize());
-                nextOffset += (juce::uint32) e.payload.getSize();
-            }
-        }
+        const bool used = i < (int) entries.size();
+        const auto& e = used ? entries[(size_t) i] : Entry { 0xFF, 0, 0, {}, false };
 
         out.writeShort ((short) (0x1100 + i));   // fields nothing interprets: any value
         out.writeByte ((char) 0x5A);
-        out.writeByte ((char) type);
+        out.writeByte ((char) e.type);
         out.writeInt (0x7766);
-        out.writeInt ((int) offset);
-        out.writeInt ((int) length);
+        out.writeInt ((int) (e.placed ? payloads.getDataSize() : e.offset));
+        out.writeInt ((int) e.length);
+        payloads.write (e.payload.getData(), e.payload.getSize());
     }
 
-    out.write (payloads.getData(), payloads.getDataSize());
+    out << payloads.getMemoryBlock();
     return out.getMemoryBlock();
 }
 
 std::unique_ptr<juce::TemporaryFile> FirmwareFileBuilder::writeTemporary() const
 {
     auto file = std::make_unique<juce::TemporaryFile> (".bin");
-    file->getFile().replaceWithData (build().getData(), build().getSize());
+    const auto bytes = build();
+    file->getFile().replaceWithData (bytes.getData(), bytes.getSize());
     return file;
 }
 

@@ -19,8 +19,6 @@ public:
     /** Runs the message loop until this code arrives; the codes stay recorded. */
     bool waitFor (int commandId, int timeoutMs = 5000);
 
-    const std::vector<int>& received() const noexcept      { return codes; }
-
 private:
     static constexpr int marker = -12345;
 

@@ -45,7 +45,7 @@ struct VirtualUpdatePeer::State
     std::mutex lock;
     VirtualMidiDevice* device = nullptr;
 
-    // Configuration
+    // What the test asked for
     int blockSize = 64;
     int startReplyLength = 39;
     std::map<int, int> refusedBlocks;
@@ -62,9 +62,7 @@ struct VirtualUpdatePeer::State
     juce::StringArray errors;
     juce::MemoryBlock version;
     std::map<Step, int> counts;
-    int refusalsSent = 0;
     int blockNumber = 0;
-    int selectedId = -1;
     bool awaitingHeader = false;
     bool inSection = false;
     bool finished = false;
@@ -136,8 +134,7 @@ struct VirtualUpdatePeer::State
             return respond (Step::select, statusReply (0x7F, false));
 
         expect (! inSection, "select inside a section");
-        selectedId = d[4];
-        selects.push_back (selectedId);
+        selects.push_back (d[4]);
         awaitingHeader = true;
         inSection = false;
         respond (Step::select, statusReply (0x7F, ! takeRefusal (Step::select)));
@@ -166,7 +163,6 @@ struct VirtualUpdatePeer::State
         if (accepted)
         {
             Section section;
-            section.selectedId = selectedId;
             section.length = readNibbles (d + 4);
             section.blockCount = readNibbles (d + 12);
             sections.push_back (section);
@@ -276,9 +272,6 @@ struct VirtualUpdatePeer::State
 
     void send (const Bytes& reply)
     {
-        if (reply.size() >= 5 && reply[4] == 0x7E)
-            ++refusalsSent;
-
         device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size()));
     }
 
@@ -371,7 +364,6 @@ std::vector<int> VirtualUpdatePeer::getSelects() const                          
 juce::StringArray VirtualUpdatePeer::getErrors() const                           { PEER_LOCKED; return state->errors; }
 juce::MemoryBlock VirtualUpdatePeer::getVersion() const                          { PEER_LOCKED; return state->version; }
 int VirtualUpdatePeer::getCount (Step step) const                                { PEER_LOCKED; return state->counts[step]; }
-int VirtualUpdatePeer::getRefusals() const                                       { PEER_LOCKED; return state->refusalsSent; }
 bool VirtualUpdatePeer::isFinished() const                                       { PEER_LOCKED; return state->finished; }
 
 #undef PEER_LOCKED

@@ -7,31 +7,14 @@
 #include <memory>
 #include <vector>
 
-/** Teaches a VirtualMidiDevice the update protocol: the device side of an update.
+/** The device side of an update, taught to a VirtualMidiDevice through its written-message hook.
 
-    Attached through the device's written-message hook, it answers each update message the
-    way a device in update mode does, on the device's own input thread:
-    START with a 39-byte reply carrying the block size set here; every section select, the
-    first section header after a select, every data block, section end, end (command 07)
-    and the metadata request with one reply each; the version message and further headers
-    of the same select with none. It checks every block's length, index, nibbles and
-    checksum, refuses a bad block, reassembles each section from the blocks it accepted and
-    keeps a list of protocol errors (anything a correct host never sends).
-
-    @code
-    VirtualMidiDevice device;
-    VirtualUpdatePeer peer (device);
-    peer.setBlockSize (64);
-    peer.refuseBlock (3, 2);               // the fourth block of the update is refused twice
-    ... run an update ...
-    EXPECT_TRUE (peer.getErrors().isEmpty());
-    EXPECT_EQ (peer.getSections()[0].data, expectedPayload);
-    @endcode
-
-    Faults on request: refusals, silence at a step (the reply is kept and can be sent late),
-    the abort reply, an end reply with another command byte, vanishing from the port lists,
-    and answers an inconsistent device would give (to the version message, to every header).
-    Every setter may be called from any thread, also while an update runs.
+    On the device's input thread it answers START (39 bytes with the block size set here),
+    every select, the first header after a select, every block, section end, end and the
+    metadata request; the version message and further headers of a select get no answer.
+    It checks every block (length, index, nibbles, checksum), reassembles each section from
+    the accepted blocks and lists anything a correct host never sends in getErrors().
+    Faults on request; every setter may be called from any thread, also during an update.
 */
 class VirtualUpdatePeer
 {
@@ -42,15 +25,12 @@ public:
     ~VirtualUpdatePeer();
 
     //==============================================================================
-    /** Block size announced in the START reply (0 to 255). */
     void setBlockSize (int blockSize);
 
-    /** Length of the START reply (normally 39); a shorter one lacks bytes of its first field. */
+    /** Normally 39; a shorter reply lacks bytes of its first field. */
     void setStartReplyLength (int length);
 
-    /** The block with this number, counted over the whole update from 0, is refused
-        this many times before it is accepted.
-    */
+    /** Block number (counted over the whole update from 0) refused this often before it is accepted. */
     void refuseBlock (int blockNumber, int times);
 
     /** The next `times` messages of a step (select, header or section end) are refused. */
@@ -71,17 +51,16 @@ public:
     /** Leaves the port lists on the next message of this step, without answering it. */
     void vanishAt (Step step);
 
-    /** Command byte of the end reply (normally 0x07). */
+    /** Normally 0x07. */
     void setEndReplyCommand (int command);
 
-    /** Misbehaviour: answer the version message; answer every header, not only the first. */
+    /** Out of step: answer the version message; answer every header, not only the first. */
     void setAnswerVersion (bool shouldAnswer);
     void setAnswerEveryHeader (bool shouldAnswer);
 
     //==============================================================================
     struct Section
     {
-        int selectedId = -1;            // the id of the select that preceded its header
         juce::uint32 length = 0;        // from the header
         juce::uint32 blockCount = 0;    // from the header
         int blocksAccepted = 0;
@@ -94,7 +73,6 @@ public:
     juce::StringArray getErrors() const;
     juce::MemoryBlock getVersion() const;
     int getCount (Step step) const;
-    int getRefusals() const;
 
     /** True once the metadata request has been answered. */
     bool isFinished() const;
