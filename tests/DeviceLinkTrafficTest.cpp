@@ -45,14 +45,6 @@ namespace
         void add (const std::string& entry)     { const std::lock_guard<std::mutex> guard (lock); log.push_back (entry); }
         Log take()                              { const std::lock_guard<std::mutex> guard (lock); return std::exchange (log, {}); }
 
-        void connectWithOpenGate()
-        {
-            MIDIManager::getInstance()->timerCallback();
-            ASSERT_TRUE (MIDIManager::getInstance()->getPortPair().hasOutput());
-            MIDIManager::getInstance()->isCanSendUserMsg = true;
-            take();
-        }
-
         std::vector<Bytes> written()
         {
             std::vector<Bytes> all;
@@ -92,50 +84,40 @@ TEST_F (Traffic, ConnectedDeviceIsAskedForItsStateASecondLaterAndTheAnswerReache
     EXPECT_EQ (hub->getConnectionState(), 2);
 }
 
-TEST_F (Traffic, UpdateMessagesGoOutWrappedOnceAllowedAndRepliesComeBackRaw)
+// Update messages go out wrapped once user messages are allowed and their replies come back raw;
+// record requests leave through the pump; the jump sends its two frames, prints one line and closes.
+TEST_F (Traffic, UserSideTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
 {
     const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
     MIDIManager::getInstance()->timerCallback();
     hub->sysExMessage (3, start, 1);                    // dropped: user messages not allowed yet
     EXPECT_EQ (device.getNumWritten(), 0);
+    EXPECT_EQ (take(), (Log { "connected" }));
 
-    connectWithOpenGate();
+    MIDIManager::getInstance()->isCanSendUserMsg = true;
     hub->sysExMessage (3, start, 1);
     hub->sysExMessage (0, start, 1);
-    EXPECT_EQ (written(), (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 } }));
+    hub->requestRecord2002();
+    SendMsgHander::getInstance()->requestRecord1006();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 4; }));
+    EXPECT_TRUE (hub->isRequestHandled());              // the send progress reached the hub
 
     device.sendToHost (juce::MidiMessage (Bytes { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 }.data(), 6, 0.0));
     ASSERT_TRUE (device.waitUntilDelivered());
     EXPECT_EQ (take(), (Log { "reply f0 7e 48 04 7f f7" }));
-}
 
-TEST_F (Traffic, SoftwareJumpSendsThePacketThenTheAddressFrameAndPrintsOneLineThenCloses)
-{
-    connectWithOpenGate();
     testing::internal::CaptureStdout();
     hub->softwareJump();
     EXPECT_EQ (testing::internal::GetCapturedStdout(),
                "ADDR_SYS_SOFTWARE_JUMP:21,25,7e,4d,5a,2d,0a,12, 12,00,20,00, \nconectevent event :1\n");
 
+    const Bytes signature { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A };
     EXPECT_EQ (written(), (std::vector<Bytes> {
-        { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00, 0x00, 0x00,
-          0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 },
-        { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x12, 0x00, 0x20, 0x00, 0xF7 } }));
+        { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 },
+        concat ({ signature, { 0x11, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 } }),
+        concat ({ signature, { 0x11, 0x04, 0x00, 0x00, 0x00, 0x00, 0x06, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 } }),
+        concat ({ signature, { 0x12, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 } }),
+        concat ({ signature, { 0x12, 0x12, 0x00, 0x20, 0x00, 0xF7 } }) }));
     EXPECT_FALSE (MIDIManager::getInstance()->getPortPair().hasOutput());
     EXPECT_EQ (take(), (Log { "disconnected" }));
-}
-
-TEST_F (Traffic, RecordRequestsLeaveThroughThePumpAsTwentyTwoByteFrames)
-{
-    connectWithOpenGate();
-    hub->requestRecord2002();
-    SendMsgHander::getInstance()->requestRecord1006();
-    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 2; }));
-
-    const Bytes head { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00, 0x00, 0x00 };
-    auto expected2002 = head, expected1006 = head;
-    expected2002.insert (expected2002.end(), { 0x00, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 });
-    expected1006.insert (expected1006.end(), { 0x00, 0x06, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 });
-    EXPECT_EQ (written(), (std::vector<Bytes> { expected2002, expected1006 }));
-    EXPECT_TRUE (hub->isRequestHandled());      // the send progress reached the hub
 }
