@@ -1,11 +1,8 @@
 #include "tests/support/PageTesting.h"
 
-#include "device/ConstVar.h"
-
 #include "BinaryData.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace
 {
@@ -64,11 +61,6 @@ void PageSurroundings::useLanguage (const juce::String& lang)
                 : juce::String::createStringFromData (BinaryData::english_txt, BinaryData::english_txtSize), false));
 }
 
-void PageSurroundings::useModel (bool fullSize)
-{
-    ConstVar::getInstance()->isFullSizeModel = fullSize;
-}
-
 void PageSurroundings::useEmbeddedTypeface()
 {
     for (auto* face : { &lookAndFeel.regularTypeface, &lookAndFeel.boldTypeface })
@@ -88,7 +80,7 @@ juce::Image resourceImage (const juce::String& name)
 
 juce::Image paintOwnFace (juce::Component& component)
 {
-    juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true);
+    auto image = blankImage (component.getWidth(), component.getHeight());
     juce::Graphics g (image);
     component.paint (g);
     return image;
@@ -96,7 +88,7 @@ juce::Image paintOwnFace (juce::Component& component)
 
 juce::Image scaledToPage (const juce::Image& source)
 {
-    juce::Image image (juce::Image::ARGB, 650, 414, true);
+    auto image = blankImage (650, 414);
     juce::Graphics g (image);
     g.drawImage (source, 0, 0, 650, 414, 0, 0, source.getWidth(), source.getHeight());
     return image;
@@ -104,19 +96,36 @@ juce::Image scaledToPage (const juce::Image& source)
 
 bool samePixels (const juce::Image& a, const juce::Image& b)
 {
-    const auto argbA = a.convertedToFormat (juce::Image::ARGB), argbB = b.convertedToFormat (juce::Image::ARGB);
-    const juce::Image::BitmapData first (argbA, juce::Image::BitmapData::readOnly), second (argbB, juce::Image::BitmapData::readOnly);
-    bool same = a.getBounds() == b.getBounds();
+    if (a.getBounds() != b.getBounds())
+        return false;
 
-    for (int y = 0; same && y < first.height; ++y)
-        same = std::memcmp (first.getLinePointer (y), second.getLinePointer (y), (size_t) (first.width * first.pixelStride)) == 0;
+    for (int y = 0; y < a.getHeight(); ++y)
+        for (int x = 0; x < a.getWidth(); ++x)
+            if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
+                return false;
 
-    return same;
+    return true;
+}
+
+juce::Image blankImage (int width, int height)
+{
+    return juce::Image (juce::Image::ARGB, width, height, true);
+}
+
+int countPixels (const juce::Image& image, const std::function<bool (juce::Colour)>& test)
+{
+    int count = 0;
+
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            count += test (image.getPixelAt (x, y)) ? 1 : 0;
+
+    return count;
 }
 
 bool linkLooks (juce::HyperlinkButton& link, juce::Colour colour, float fontHeight, juce::Justification justification)
 {
-    juce::Image expected (juce::Image::ARGB, link.getWidth(), link.getHeight(), true);
+    auto expected = blankImage (link.getWidth(), link.getHeight());
     juce::Graphics g (expected);
     g.setColour (colour);
     g.setFont (juce::Font (fontHeight));
