@@ -1,4 +1,3 @@
-#include "device/MIDIUSBFsm.h"
 #include "device/PresetManager.h"
 #include "tests/support/MainComponentFixture.h"
 #include "tests/support/MessageLoop.h"
@@ -8,22 +7,15 @@
 
 using HandshakeTest = MainComponentFixture;
 
-TEST_F (HandshakeTest, OnlyANormalModeAnswerStartsACycle)
+TEST_F (HandshakeTest, OnlyNormalModeStartsACycleAndOnlyBeforeItsFirstTickAnAnswerSwitchesThePage)
 {
-    connect();
+    connect (false);
     answer (2);
-    EXPECT_EQ (main->getConnectedView().currentState, 2);
     EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId));
 
     answer (1);
     EXPECT_EQ (main->getConnectedView().currentState, 1);
     EXPECT_EQ (main->getTimerInterval (MainComponent::handshakeTimerId), 1000);
-}
-
-TEST_F (HandshakeTest, AnswersInsideACycleOnlyMarkTheDeviceButBeforeTheFirstTickSwitchThePage)
-{
-    connect (false);
-    answer (1);
 
     // Before the first tick an answer switches the page again: a hidden page comes back.
     main->getConnectedView().setVisible (false);

@@ -21,7 +21,7 @@ TEST_F (MainComponentTest, TheEmbeddedTypefaceLivesOnlyAsLongAsTheComponent)
 TEST_F (MainComponentTest, TheFirstPreferredLanguageChoosesTheTable)
 {
     const struct { const char* lang; bool chinese; } cases[] = {
-        { "zh_CN.UTF-8", true }, { "zh_TW", true }, { "en_GB.UTF-8", false }, { "ja_JP.UTF-8", false }, { "", false }
+        { "zh_CN.UTF-8", true }, { "zh_TW", true }, { "en_GB.UTF-8", false }, { "ja_JP.UTF-8", false }, { "C", false }
     };
 
     for (const auto& [lang, chinese] : cases)

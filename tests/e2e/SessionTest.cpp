@@ -7,17 +7,45 @@
 
 namespace
 {
-    using Session = AppSession;
+    struct Session : public AppSession
+    {
+        /** The device leaves the port lists and comes back with this state. */
+        void restartDevice (int state, const char* snapshotWhileAway)
+        {
+            norvo->unplug();
+            ASSERT_TRUE (waitForPage (main().getDisconnectedView()));
+            snapshot (snapshotWhileAway);
 
-    const std::vector<int> sectionSizes { 1500, 700, 900 };
+            norvo->setState (state);
+            norvo->plug();
+            auto& page = main().getConnectedView();
+            ASSERT_TRUE (waitFor ([&page, state] { return isOnlyPageShown (page) && page.currentState == state; }, 8000));
+        }
+
+        /** Chooses the test firmware through the page and starts it, pausing at this block. */
+        void startUpdate (const juce::File& file, int pauseAtBlock, const char* snapshotOfChoice = nullptr)
+        {
+            norvo->peer.setBlockSize (64);
+            main().getConnectedView().fileChosen (file);
+
+            if (snapshotOfChoice != nullptr)
+                snapshot (snapshotOfChoice);
+
+            norvo->pauseUpdateAtBlock (pauseAtBlock);
+            main().getConnectedView().startButton.triggerClick();
+            ASSERT_TRUE (waitForPage (main().getUpdateView()));
+        }
+    };
+
+    const size_t sectionSizes[] = { 1500, 700, 900 };
 
     /** A full-size firmware file of three sections, version V 1.2.10. */
     std::unique_ptr<juce::TemporaryFile> makeFirmware (const char* model = "MZ-70")
     {
         return FirmwareFileBuilder().model (model).version ('V', 1, 2, 10)
-                                    .section (0x00, FirmwareFileBuilder::pattern (1500, 1))
-                                    .section (0x01, FirmwareFileBuilder::pattern (700, 2))
-                                    .section (0x10, FirmwareFileBuilder::pattern (900, 3))
+                                    .section (0x00, FirmwareFileBuilder::pattern (sectionSizes[0], 1))
+                                    .section (0x01, FirmwareFileBuilder::pattern (sectionSizes[1], 2))
+                                    .section (0x10, FirmwareFileBuilder::pattern (sectionSizes[2], 3))
                                     .writeTemporary();
     }
 
@@ -108,14 +136,7 @@ TEST_F (Session, ContinueInTheWarningSwitchesTheDeviceIntoUpdateMode)
     ASSERT_TRUE (waitFor ([this] { return writeTimes (isModeSwitch).size() == 1; }));
     ASSERT_TRUE (waitFor ([] { return findAlertWindows().empty(); }));
 
-    // The device restarts: it leaves the lists and comes back in update mode.
-    norvo->unplug();
-    ASSERT_TRUE (waitForPage (main().getDisconnectedView()));
-    snapshot ("3-2-restarting");
-
-    norvo->setState (2);
-    norvo->plug();
-    ASSERT_TRUE (waitFor ([&page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000));
+    restartDevice (2, "3-2-restarting");
     EXPECT_FALSE (page.updateButton.isVisible());
     EXPECT_TRUE (page.pathBox.isVisible() && page.browseButton.isVisible() && page.startButton.isVisible()
                    && page.downloadLink.isVisible() && page.versionLabel.isVisible());
@@ -128,17 +149,11 @@ TEST_F (Session, AChosenFileIsSentWhileTheProgressBarMovesToTheEnd)
     auto& page = main().getConnectedView();
     auto& progress = main().getUpdateView().progressSlider;
 
-    norvo->peer.setBlockSize (64);
+    // Blocks: 24 + 11 + 15 = 50; the update stops after the 20th for a snapshot.
     const auto firmware = makeFirmware();
-    page.fileChosen (firmware->getFile());
+    startUpdate (firmware->getFile(), 20, "4-1-file-chosen");
     EXPECT_EQ (page.pathBox.getText(), firmware->getFile().getFullPathName());
     EXPECT_EQ (page.versionLabel.getText(), "V 1.2.10");
-    snapshot ("4-1-file-chosen");
-
-    // Blocks: 24 + 11 + 15 = 50; the update stops after the 20th for a snapshot.
-    norvo->pauseUpdateAtBlock (20);
-    page.startButton.triggerClick();
-    ASSERT_TRUE (waitForPage (main().getUpdateView()));
 
     ASSERT_TRUE (waitFor ([&progress] { return progress.getValue() >= 19.0 / 50.0; }));
     EXPECT_LT (progress.getValue(), 20.0 / 50.0);
@@ -151,21 +166,16 @@ TEST_F (Session, AChosenFileIsSentWhileTheProgressBarMovesToTheEnd)
     const auto sections = norvo->peer.getSections();
     ASSERT_EQ (sections.size(), 3u);
 
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ (sections[(size_t) i].data, FirmwareFileBuilder::pattern ((size_t) sectionSizes[(size_t) i], i + 1));
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ (sections[i].data, FirmwareFileBuilder::pattern (sectionSizes[i], (int) i + 1));
 
     EXPECT_TRUE (isOnlyPageShown (main().getUpdateView()));
     snapshot ("4-3-updated");
 
     // The device restarts with its new firmware; the pages follow.
-    norvo->unplug();
-    ASSERT_TRUE (waitForPage (main().getDisconnectedView()));
-    EXPECT_TRUE (waitFor ([&progress] { return progress.getValue() == 0.0; }));
-
-    norvo->setState (1);
-    norvo->plug();
-    ASSERT_TRUE (waitFor ([&page] { return isOnlyPageShown (page) && page.currentState == 1; }, 8000));
-    snapshot ("4-4-restarted");
+    restartDevice (1, "4-4-restarting");
+    EXPECT_EQ (progress.getValue(), 0.0);
+    snapshot ("4-5-restarted");
 }
 
 TEST_F (Session, AFileForTheOtherModelIsRefusedAndAnEmptyPathAsksForOne)
@@ -231,12 +241,8 @@ TEST_F (Session, ADeviceThatStopsAnsweringIsClosedAfterTheFifthTick)
 TEST_F (Session, ClosingTheWindowDuringAnUpdateQuitsWithoutAQuestion)
 {
     ASSERT_TRUE (bringUpDevice (2));
-    norvo->peer.setBlockSize (64);
-
     const auto firmware = makeFirmware();
-    main().getConnectedView().fileChosen (firmware->getFile());
-    norvo->pauseUpdateAtBlock (10);
-    main().getConnectedView().startButton.triggerClick();
+    startUpdate (firmware->getFile(), 10);
 
     ASSERT_TRUE (waitFor ([this] { return main().getUpdateView().progressSlider.getValue() > 0.1; }));
     EXPECT_EQ (main().getFirmwareUpdate()->getUpdatingState(), 3);

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "device/MIDIManager.h"
 #include "device/MIDIPortPair.h"
+#include "device/MIDIUSBFsm.h"
 #include "firmware/FirmwareUpdate.h"
 #include "tests/support/AppTesting.h"
 #include "tests/support/DeviceStateResponder.h"
-#include "tests/support/MessageLoop.h"
 #include "tests/support/VirtualMidiDevice.h"
 #include "ui/MainComponent.h"
 
@@ -20,35 +19,69 @@
 class MainComponentFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        language.use ("en_GB.UTF-8");
+        device.unplug();
+        rebuild();
+    }
 
-    /** Deletes the component and builds a new one, for tests that change the environment first. */
-    void rebuild();
+    void TearDown() override
+    {
+        dismissAllAlerts();
+        main = nullptr;
+        settle();
+        deleteWholeDeviceLink();
+    }
+
+    /** Builds the component again, for tests that change the environment first. */
+    void rebuild()
+    {
+        main = nullptr;
+        main = std::make_unique<MainComponent>();
+        manager().stopTimer();
+    }
 
     MIDIManager& manager()              { return *MIDIManager::getInstance(); }
     juce::uint32 linkState()            { return manager().getStateMachine().getCurrentState(); }
     FirmwareUpdate& engine()            { return *main->getFirmwareUpdate(); }
     void handshakeTick()                { main->timerCallback (MainComponent::handshakeTimerId); }
+    void settle()                       { pumpMessagesFor (30); }
 
-    /** Plugs the device in and ticks until it is connected; user frames are allowed
-        at once when the flag says so.
-    */
-    void connect (bool allowUserFrames = true);
+    /** Plugs the device in and ticks until it is connected, with user frames allowed or not. */
+    void connect (bool allowUserFrames = true)
+    {
+        device.plug();
 
-    /** The device answers with a system reply carrying this state, on its input thread;
-        returns once the message loop has run what the answer posted.
-    */
-    void answer (int state);
+        for (int i = 0; i < 40 && linkState() != stateConnected; ++i)
+            manager().timerCallback();
+
+        ASSERT_EQ (linkState(), (juce::uint32) stateConnected);
+        manager().isCanSendUserMsg = allowUserFrames;
+    }
+
+    /** The device answers with this state on its input thread; returns once what it posted has run. */
+    void answer (int state)
+    {
+        device.sendToHost (DeviceStateResponder::makeSystemReply (state, std::nullopt));
+        ASSERT_TRUE (device.waitUntilDelivered());
+        settle();
+    }
 
     /** Everything written to the device since the last call, as bytes. */
-    std::vector<std::vector<juce::uint8>> takeWritten();
+    std::vector<std::vector<juce::uint8>> takeWritten()
+    {
+        std::vector<std::vector<juce::uint8>> messages;
 
-    /** Lets posted closures run. */
-    void settle()                       { pumpMessagesFor (30); }
+        for (auto& w : device.getWrittenMessages())
+            messages.emplace_back (w.message.getRawData(), w.message.getRawData() + w.message.getRawDataSize());
+
+        device.clearWritten();
+        return messages;
+    }
 
     ScopedLanguage language;
     VirtualMidiDevice device;
-    std::unique_ptr<VirtualMidiDevice::ScopedInstall> install;
+    VirtualMidiDevice::ScopedInstall install { device };
     std::unique_ptr<MainComponent> main;
 };
