@@ -6,12 +6,9 @@
 #include "tests/support/VirtualMidiDevice.h"
 #include "tests/support/VirtualUpdatePeer.h"
 
-/** The whole road of a firmware update: a virtual device that speaks the update protocol,
-    the device link built by the hub, and an engine wired to the hub as the main component
-    wires it (the hub as its sender, the engine among the hub's update listeners, a
-    recorder as its command target). The 100 ms tick is stopped; connect() ticks by hand.
-
-    Builds fresh device-link singletons and deletes them again at the end.
+/** The whole road of an update: a virtual device speaking the protocol, fresh device-link
+    singletons, and an engine wired to the hub as the main component wires it, with a
+    recorder as its command target. The 100 ms tick is stopped; connect() ticks by hand.
 */
 class UpdateRoad
 {
@@ -19,9 +16,7 @@ public:
     explicit UpdateRoad (const juce::String& portName = "Norvo");
     ~UpdateRoad();
 
-    /** Ticks the connection state machine until the ports are open and opens the gate
-        for user messages, as the device-state request does.
-    */
+    /** Ticks until the ports are open and opens the gate for user messages. */
     bool connect();
 
     /** Writes the file and starts the update for the model that the port scan found. */

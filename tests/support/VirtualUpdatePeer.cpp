@@ -2,27 +2,20 @@
 
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <optional>
 
 namespace
 {
     using Bytes = std::vector<juce::uint8>;
 
-    Bytes statusReply (int command, bool accepted)
-    {
-        return { 0xF0, 0x7E, 0x48, (juce::uint8) command, (juce::uint8) (accepted ? 0x7F : 0x7E), 0xF7 };
-    }
+    Bytes statusReply (int command, bool accepted)   { return { 0xF0, 0x7E, 0x48, (juce::uint8) command, (juce::uint8) (accepted ? 0x7F : 0x7E), 0xF7 }; }
 
     Bytes startReply (int blockSize)
     {
         Bytes reply { 0xF0, 0x7E, 0x48, 0x01 };
-
-        for (int i = 0; i < 32; ++i)     // two 16-byte fields the host does not interpret
-            reply.push_back ((juce::uint8) (i == 0 ? 0x7F : i));
-
-        reply.push_back ((juce::uint8) ((blockSize >> 4) & 0x0F));
-        reply.push_back ((juce::uint8) (blockSize & 0x0F));
-        reply.push_back (0xF7);
+        reply.resize (36, 0x7F);   // two 16-byte fields the host does not interpret
+        reply.insert (reply.end(), { (juce::uint8) ((blockSize >> 4) & 0x0F), (juce::uint8) (blockSize & 0x0F), 0xF7 });
         return reply;
     }
 
@@ -71,15 +64,11 @@ struct VirtualUpdatePeer::State
     void handle (const juce::MidiMessage& message)
     {
         const std::lock_guard<std::mutex> guard (lock);
-
-        if (device == nullptr)
-            return;
-
         const auto* d = message.getRawData();
         const auto n = message.getRawDataSize();
 
-        if (n < 4 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48 || d[n - 1] != 0xF7)
-            return;   // not an update message
+        if (device == nullptr || n < 4 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48 || d[n - 1] != 0xF7)
+            return;   // gone, or not an update message
 
         switch (d[3])
         {
@@ -91,7 +80,7 @@ struct VirtualUpdatePeer::State
             case 0x05: handleSectionEnd (d, n); break;
             case 0x07: ++counts[Step::end]; respond (Step::end, statusReply (endCommand, true)); break;
             case 0x09: ++counts[Step::metadata]; finished = true; respond (Step::metadata, statusReply (0x09, true)); break;
-            default:   error ("unknown command " + juce::String::toHexString (d[3])); break;
+            default:   errors.add ("unknown command " + juce::String::toHexString (d[3])); break;
         }
     }
 
@@ -185,18 +174,11 @@ struct VirtualUpdatePeer::State
                             && expect (checksumOf (d + 5, carried) == ((d[5 + carried] << 4) | d[6 + carried]),
                                        "block checksum");
 
-        bool accepted = valid;
+        auto& refusalsLeft = refusedBlocks[blockNumber];
+        const bool accepted = valid && refusalsLeft <= 0;
 
-        if (accepted)
-        {
-            auto& remaining = refusedBlocks[blockNumber];
-
-            if (remaining > 0)
-            {
-                --remaining;
-                accepted = false;
-            }
-        }
+        if (valid && ! accepted)
+            --refusalsLeft;
 
         if (accepted)
         {
@@ -277,39 +259,27 @@ struct VirtualUpdatePeer::State
 
     bool takeRefusal (Step step)
     {
-        auto& remaining = refusals[step];
-
-        if (remaining <= 0)
+        if (refusals[step] <= 0)
             return false;
 
-        --remaining;
+        --refusals[step];
         return true;
     }
 
     bool expect (bool condition, const juce::String& what)
     {
         if (! condition)
-            error (what);
+            errors.add (what);
 
         return condition;
     }
-
-    void error (const juce::String& what)   { errors.add (what); }
 
     static bool allNibbles (const juce::uint8* data, int count)
     {
         return std::all_of (data, data + count, [] (juce::uint8 b) { return b <= 0x0F; });
     }
 
-    static int checksumOf (const juce::uint8* data, int count)
-    {
-        int sum = 0;
-
-        for (int i = 0; i < count; ++i)
-            sum += data[i];
-
-        return sum & 0xFF;
-    }
+    static int checksumOf (const juce::uint8* data, int count)   { return std::accumulate (data, data + count, 0) & 0xFF; }
 };
 
 //==============================================================================
