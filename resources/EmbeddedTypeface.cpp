@@ -1,5 +1,5 @@
 // Links the extracted typeface into the program with the assembler's .incbin, which
-// takes no time at all, where a 16 MB C array would take minutes to compile.
+// takes no time at all, where a 7 MB C array would take minutes to compile.
 
 #include "BinaryData.h"
 #include "NorvoTypeface.h" // size and digest, written with the font by the build
