@@ -2,6 +2,8 @@
 
 #include "ui/MainComponent.h"
 
+#include <cstdlib>
+
 NewProjectApplication::~NewProjectApplication() = default;
 
 const juce::String NewProjectApplication::getApplicationName()    { return "Norvo USB Updater"; }
@@ -17,6 +19,12 @@ juce::String NewProjectApplication::getWindowTitle()
 
 void NewProjectApplication::initialise (const juce::String&)
 {
+    // Every text is drawn with the embedded typeface, so the framework's scan of the
+    // system's font folders at the first typeface (tens of milliseconds, more on a machine
+    // with many fonts) would find nothing we use: point it at no folder, unless the user
+    // has chosen one.
+    setenv ("JUCE_FONT_PATH", "/dev/null", 0);
+
     mainWindow = std::make_unique<MainWindow> (getWindowTitle());
 }
 
