@@ -7,6 +7,7 @@
 #include "device/PresetManager.h"
 #include "device/WireFormat.h"
 #include "firmware/FirmwareUpdate.h"
+#include "ui/ImagePreloader.h"
 #include "ui/PreferredLanguage.h"
 
 #include "BinaryData.h"
@@ -44,11 +45,15 @@ namespace
 //==============================================================================
 MainComponent::MainComponent()
 {
+    // The first page's two large images decode on other threads while the typefaces are made.
+    ImagePreloader firstImages (PageImages::startImages());
+
     lookAndFeel.regularTypeface = makeEmbeddedTypeface();
     lookAndFeel.boldTypeface = makeEmbeddedTypeface();
 
     setSize (650, 414);
     juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
+    firstImages.handOver();
 
     // The pages translate their texts as they are built.
     installTranslations();

@@ -7,20 +7,21 @@
 
 namespace
 {
-    struct Embedded
-    {
-        const char* data;
-        int size;
-    };
+    using PageImages::Embedded;
 
     juce::Image load (Embedded image)
     {
         return juce::ImageCache::getFromMemory (image.data, image.size);
     }
 
+    Embedded byLanguageSource (Embedded english, Embedded chinese)
+    {
+        return isChineseLanguage() ? chinese : english;
+    }
+
     juce::Image byLanguage (Embedded english, Embedded chinese)
     {
-        return load (isChineseLanguage() ? chinese : english);
+        return load (byLanguageSource (english, chinese));
     }
 
     juce::Image byLanguageAndModel (Embedded englishFull, Embedded englishMini,
@@ -36,6 +37,12 @@ namespace
 
 namespace PageImages
 {
+    std::vector<Embedded> startImages()
+    {
+        return { byLanguageSource (NORVO_EMBEDDED (disconnected_en_png), NORVO_EMBEDDED (disconnected_zh_png)),
+                 byLanguageSource (NORVO_EMBEDDED (help_en_png), NORVO_EMBEDDED (help_zh_png)) };
+    }
+
     juce::Image disconnectedBackground()
     {
         return byLanguage (NORVO_EMBEDDED (disconnected_en_png), NORVO_EMBEDDED (disconnected_zh_png));
