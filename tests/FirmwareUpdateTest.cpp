@@ -8,8 +8,21 @@ namespace
 {
     using Bytes = std::vector<juce::uint8>;
     using Codes = std::vector<int>;
+    constexpr int idle = FirmwareUpdate::idleState;
 
-    struct RecordingSender : public DataListener
+    Bytes reply (int command, int status = 0x7F)    { return { 0xF0, 0x7E, 0x48, (juce::uint8) command, (juce::uint8) status, 0xF7 }; }
+
+    Bytes startReply (int blockSize, size_t length = 39)
+    {
+        Bytes bytes { 0xF0, 0x7E, 0x48, 0x55 };   // any command byte
+        bytes.resize (36, 0x11);
+        bytes.insert (bytes.end(), { (juce::uint8) (blockSize >> 4), (juce::uint8) (blockSize & 0x0F) });
+        bytes.resize (length - 1, 0x11);
+        bytes.push_back (0xF7);
+        return bytes;
+    }
+
+    struct Sender : public DataListener
     {
         void sysExMessage (int length, const juce::uint8* data, int direction) override
         {
@@ -20,121 +33,72 @@ namespace
         std::vector<Bytes> sent;
     };
 
-    Bytes reply (int command, int status)   { return { 0xF0, 0x7E, 0x48, (juce::uint8) command, (juce::uint8) status, 0xF7 }; }
-
-    Bytes startReply (int blockSize, int length = 39)
+    class FirmwareUpdateEngine : public ::testing::Test
     {
-        Bytes bytes ((size_t) length, 0x11);
-        bytes[0] = 0xF0; bytes[1] = 0x7E; bytes[2] = 0x48; bytes[3] = 0x01;
-        bytes[36] = (juce::uint8) (blockSize >> 4);
-        bytes[37] = (juce::uint8) (blockSize & 0x0F);
-        bytes.back() = 0xF7;
-        return bytes;
-    }
+    protected:
+        void SetUp() override               { engine.senders.add (&sender); engine.setCommandTarget (&target); }
 
-    const Bytes metadataMessage { 0x7E, 0x48, 0x09 };
-}
-
-//==============================================================================
-class FirmwareUpdateEngine : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        engine.senders.add (&sender);
-        engine.setCommandTarget (&target);
-    }
-
-    bool start (const FirmwareFileBuilder& builder, bool fullSize = true)
-    {
-        file = builder.writeTemporary();
-        return engine.startUpdate (file->getFile(), fullSize);
-    }
-
-    std::vector<Bytes> sent()                       { return std::exchange (sender.sent, {}); }
-    void send (const Bytes& bytes)                  { engine.deviceReply ((int) bytes.size(), bytes.data()); }
-    void expire()                                   { engine.timerCallback (FirmwareUpdate::replyTimerId); }
-
-    void accept (std::initializer_list<int> commands)
-    {
-        for (auto command : commands)
-            send (reply (command, 0x7F));
-    }
-
-    /** One section 0x00 of four bytes in blocks of two, START answered: waits in state 1. */
-    void runToSelect()
-    {
-        ASSERT_TRUE (start (FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2\3\4", 4))));
-        send (startReply (2));
-        ASSERT_EQ (engine.getUpdatingState(), 1);
-        sent();
-        target.drain();
-    }
-
-    /** Answers the last message of each step as a consistent device does, up to the metadata message. */
-    std::vector<Bytes> runAccepting (int blockSize)
-    {
-        auto all = sent();
-        send (startReply (blockSize));
-
-        for (auto step = sent(); ! step.empty(); step = sent())
+        bool start (const FirmwareFileBuilder& builder)
         {
-            all.insert (all.end(), step.begin(), step.end());
-
-            if (step.back() != metadataMessage)
-                accept ({ step.back()[2] });
+            file = builder.writeTemporary();
+            return engine.startUpdate (file->getFile(), true);
         }
 
-        return all;
-    }
+        void send (const Bytes& bytes)      { engine.deviceReply ((int) bytes.size(), bytes.data()); }
+        void expire (int times = 1)         { while (--times >= 0) engine.timerCallback (FirmwareUpdate::replyTimerId); }
+        std::vector<Bytes> sent()           { return std::exchange (sender.sent, {}); }
+        int state() const                   { return engine.getUpdatingState(); }
 
-    RecordingSender sender;     // outlives the engine, as the hub does
-    FirmwareUpdate engine;
-    UpdateCommandRecorder target;
-    std::unique_ptr<juce::TemporaryFile> file;
-};
+        /** Section 0x00 of four bytes in blocks of two, after the first `count` replies of its update:
+            the states after 0 to 9 replies are 0, 1, 2, 3, 3, 4, 1 (an empty section selected), 4, 5, 7.
+        */
+        void runTo (int count)
+        {
+            const Bytes replies[] = { startReply (2), reply (0x7F), reply (0x02), reply (0x04), reply (0x04),
+                                      reply (0x05), reply (0x7F), reply (0x05), reply (0x07) };
+            ASSERT_TRUE (start (FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2\3\4", 4))));
+            std::for_each (replies, replies + count, [this] (const Bytes& r) { send (r); });
+            sent();
+            target.drain();
+        }
 
-//==============================================================================
+        Sender sender;     // outlives the engine, as the hub does
+        FirmwareUpdate engine;
+        UpdateCommandRecorder target;
+        std::unique_ptr<juce::TemporaryFile> file;
+    };
+}
+
 TEST_F (FirmwareUpdateEngine, RefusedFilesPostStartedThenNotCompatibleAndSendNothing)
 {
-    auto expectRefused = [this] (const juce::File& f, bool fullSize)
-    {
-        EXPECT_FALSE (engine.startUpdate (f, fullSize));
-        EXPECT_EQ (target.drain(), (Codes { updateStarted, fileNotCompatible }));
-        EXPECT_TRUE (sent().empty());
-        EXPECT_EQ (engine.getUpdatingState(), FirmwareUpdate::idleState);
-        EXPECT_EQ (engine.getReplyTimeout(), 0);
-    };
-
-    const auto full = FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2", 2)).build();
-
-    struct Case { const char* what; juce::MemoryBlock bytes; bool fullSize; };
-    const Case cases[] = {
-        { "other model", full, false },
-        { "table cut", juce::MemoryBlock (full.getData(), 135), true },
-        { "payload cut", juce::MemoryBlock (full.getData(), 137), true },
-        { "payload past the end", FirmwareFileBuilder().rawEntry (0x10, 0, 1).build(), true },
-        { "empty", {}, true },
-    };
-
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE (c.what);
-        juce::TemporaryFile temp (".bin");
-        temp.getFile().replaceWithData (c.bytes.getData(), c.bytes.getSize());
-        expectRefused (temp.getFile(), c.fullSize);
-    }
-
-    // Exists but cannot be read, and does not exist.
+    const auto good = FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2", 2)).build();
     const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory);
-    expectRefused (folder, true);
-    expectRefused (folder.getNonexistentChildFile ("absent", ".bin"), true);
+    const std::pair<juce::MemoryBlock, bool> cases[] = {
+        { good, false }, { { good.getData(), 135 }, true }, { { good.getData(), 137 }, true },   // other model, table and payload cut
+        { FirmwareFileBuilder().rawEntry (0x01, 0xFFFFFFF0u, 0x20).build(), true },             // an end that wraps in 32 bits
+    };
+
+    for (const auto& [bytes, fullSize] : cases)
+    {
+        juce::TemporaryFile temp (".bin");
+        temp.getFile().replaceWithData (bytes.getData(), bytes.getSize());
+
+        for (const auto& f : { temp.getFile(), folder, folder.getNonexistentChildFile ("absent", ".bin") })
+        {
+            SCOPED_TRACE (f.getFullPathName() + " " + juce::String (bytes.getSize()));
+            EXPECT_FALSE (engine.startUpdate (f, fullSize));
+            EXPECT_EQ (target.drain(), (Codes { updateStarted, fileNotCompatible }));
+            EXPECT_TRUE (sent().empty());
+            EXPECT_EQ (state(), idle);
+            EXPECT_EQ (engine.getReplyTimeout(), 0);
+        }
+    }
 }
 
 TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
 {
-    // Each entry of a section gets its own header, the later payload is the one sent,
-    // an unknown type is skipped, and the first select names the empty section 0x00.
+    // Each entry of a section gets its own header, the later payload is the one sent, an
+    // unknown type is skipped, and the first select names the empty section 0x00.
     ASSERT_TRUE (start (FirmwareFileBuilder().section (0x01, juce::MemoryBlock ("\x99\x99\x99\x99\x99", 5))
                                              .section (0x03, juce::MemoryBlock ("\x77", 1))
                                              .section (0x01, juce::MemoryBlock ("\x12\x34\x56", 3))
@@ -146,7 +110,7 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
         { 0x7E, 0x48, 0x01 },
         { 0x7E, 0x48, 0x0B, 0x01, 1, 2, 3, 4 },
         { 0x7E, 0x48, 0x7F, 0x00 },
-        { 0x7E, 0x48, 0x02, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 2 },    // one header per entry
+        { 0x7E, 0x48, 0x02, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 2 },
         { 0x7E, 0x48, 0x02, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 2 },
         { 0x7E, 0x48, 0x04, 0x00, 0x1, 0x2, 0x3, 0x4, 0x0, 0xA },
         { 0x7E, 0x48, 0x04, 0x01, 0x5, 0x6, 0xF, 0xF, 0x2, 0x9 },   // padding counts in the checksum
@@ -157,171 +121,132 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
         { 0x7E, 0x48, 0x04, 0x00, 0xA, 0xB, 0xF, 0xF, 0x3, 0x3 },
         { 0x7E, 0x48, 0x05, 0x7B },
         { 0x7E, 0x48, 0x07 },
-        metadataMessage,
+        { 0x7E, 0x48, 0x09 },
     };
 
+    // Each step's last message is answered as a consistent device does, up to the metadata request.
+    auto all = sent();
     testing::internal::CaptureStdout();
-    EXPECT_EQ (runAccepting (2), expected);
+    send (startReply (2));
+
+    for (auto step = sent(); ! step.empty(); step = sent())
+    {
+        all.insert (all.end(), step.begin(), step.end());
+
+        if (step.back()[2] != 0x09)
+            send (reply (step.back()[2]));
+    }
+
     std::fflush (stdout);
     EXPECT_NE (testing::internal::GetCapturedStdout().find ("updatingState:5\n发送元数据:7e  48  09  \n"), std::string::npos);
+    EXPECT_EQ (all, expected);
     EXPECT_EQ (target.drain(), (Codes { 241, 241, 241, 241, 241, updateFinished }));
-    EXPECT_EQ (engine.getUpdatingState(), 7);
     EXPECT_EQ (engine.totalBlocks.load(), 3);
     EXPECT_EQ (engine.blocksDone.load(), 3u);
     EXPECT_EQ (engine.getReplyTimeout(), 0);
 }
 
-TEST_F (FirmwareUpdateEngine, ShortAndOddRepliesAreHandledSafely)
+TEST_F (FirmwareUpdateEngine, EachStateActsOnItsReplies)
 {
-    // An empty first reply fails; a longer one with any command byte is still the START reply.
-    ASSERT_TRUE (start (FirmwareFileBuilder()));
-    send ({});
-    EXPECT_EQ (target.drain(), (Codes { 240, 240, updateFailed }));
-
-    ASSERT_TRUE (start (FirmwareFileBuilder().section (0x00, juce::MemoryBlock (3, true))));
-    auto longer = startReply (0xFF, 45);
-    longer[3] = 0x55;
-    send (longer);
-    EXPECT_EQ (engine.getBlockSize(), 255);
-    EXPECT_EQ (engine.totalBlocks.load(), 1);
-
-    // Too short to carry a status: a select counts as refused.
-    runToSelect();
-    send ({ 0xF0, 0x7E, 0x48, 0xF7 });
-    EXPECT_EQ (target.drain(), (Codes { updateFailed }));
-    EXPECT_EQ (engine.getUpdatingState(), FirmwareUpdate::idleState);
-    EXPECT_TRUE (sent().empty());
-
-    // Any status but 7E accepts a select; only 7F accepts a header.
-    runToSelect();
-    send (reply (0x7F, 0x00));
-    EXPECT_EQ (engine.getUpdatingState(), 2);
-    send (reply (0x02, 0x00));
-    EXPECT_EQ (target.drain(), (Codes { sectionRefused }));
-
-    // Only exactly the five bytes F0 7E 48 06 F7 abort.
-    send ({ 0xF0, 0x7E, 0x48, 0x06, 0x7F, 0xF7 });
-    EXPECT_EQ (engine.getUpdatingState(), 3);
-    send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 });
-    EXPECT_EQ (engine.getUpdatingState(), FirmwareUpdate::idleState);
-}
-
-TEST_F (FirmwareUpdateEngine, WhileWaitingForTheEndCommandThreeIsIgnoredAndTheRestFails)
-{
-    auto runToEnd = [this]
-    {
-        runToSelect();
-        accept ({ 0x7F, 0x02, 0x04, 0x04, 0x05, 0x7F, 0x05 });
-        ASSERT_EQ (engine.getUpdatingState(), 5);
-        sent();
-        target.drain();
+    const auto refused = reply (0x04, 0x7E);
+    struct Case { int at; std::vector<Bytes> replies; Codes codes; int state; size_t sent; };
+    const Case cases[] = {
+        { 0, { startReply (2, 38) }, { updateFailed }, idle, 0 },
+        { 0, { startReply (0) }, { updateFailed }, idle, 0 },                     // no block size
+        { 0, { startReply (2, 45) }, {}, 1, 2 },
+        { 1, { { 0xF0, 0x7E, 0x48, 0xF7 } }, { updateFailed }, idle, 0 },        // no status: refused
+        { 1, { reply (0x7F, 0x7E) }, { updateFailed }, idle, 0 },
+        { 1, { reply (0x7F, 0x00) }, {}, 2, 1 },                                  // any other status accepts
+        { 2, { reply (0x02, 0x00) }, { sectionRefused }, 2, 0 },                  // only 7F accepts
+        { 3, { refused, reply (0x04) }, { 241, 241 }, 3, 2 },                     // resent, then the next
+        { 3, { refused, refused, refused, reply (0x04) }, { 241, 241, 241, updateFailed }, idle, 3 },
+        { 3, { { 0xF0, 0x7E, 0x48, 0x06, 0x7F, 0xF7 } }, { 241 }, 3, 1 },         // not the abort reply
+        { 5, { reply (0x05, 0x7E) }, { updateFailed }, idle, 0 },
+        { 8, { reply (0x03, 0x7E) }, {}, 5, 0 },
+        { 8, { reply (0x08) }, { updateFailed }, idle, 0 },
+        { 8, { { 0xF0, 0x7E, 0xF7 } }, { updateFailed }, idle, 0 },
+        { 9, { reply (0x09) }, { updateFinished }, 7, 0 },
     };
 
-    runToEnd();
-    send (reply (0x03, 0x7E));
-    EXPECT_EQ (engine.getUpdatingState(), 5);
-    send ({ 0xF0, 0x7E, 0xF7 });
-    EXPECT_EQ (target.drain(), (Codes { updateFailed }));
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (&c - cases);
+        runTo (c.at);
 
-    runToEnd();
-    send ({ 0xF0, 0x7E, 0x48, 0x07, 0xF7 });
-    EXPECT_EQ (sent(), (std::vector<Bytes> { metadataMessage }));
-    EXPECT_EQ (engine.getReplyTimeout(), 0);
+        for (const auto& r : c.replies)
+            send (r);
 
-    // Every later reply says finished again and starts the time-out once more.
-    accept ({ 0x09 });
-    EXPECT_EQ (target.drain(), (Codes { updateFinished, updateFinished }));
-    EXPECT_EQ (engine.getReplyTimeout(), FirmwareUpdate::replyTimeoutMs);
+        EXPECT_EQ (target.drain(), c.codes);
+        EXPECT_EQ (state(), c.state);
+        EXPECT_EQ (sent().size(), c.sent);
+    }
+
+    // The abort reply in every state, also when idle.
+    for (int at = 0; at <= 10; ++at)
+    {
+        at < 10 ? runTo (at) : engine.resetUpdate();
+        send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 });
+        EXPECT_EQ (target.drain(), (Codes { updateFailed })) << at;
+        EXPECT_EQ (state(), idle);
+    }
 }
 
-TEST_F (FirmwareUpdateEngine, AReplyResetsTheCountOfSilentTimeouts)
+TEST_F (FirmwareUpdateEngine, SilenceEndsTheUpdateAtTheFourthExpiry)
 {
-    runToSelect();
+    // START is sent again at the first three expiries; a refused header keeps waiting as silence does.
+    struct Case { int at, state, code; bool refuseHeader; };
 
-    for (int i = 0; i < 3; ++i)
+    for (const auto c : { Case { 0, 0, updateFailed, false }, { 1, 1, updateTimedOut, false }, { 2, 2, updateTimedOut, false },
+                          { 2, 2, updateTimedOut, true }, { 5, 4, updateTimedOut, false }, { 8, 5, updateTimedOut, false },
+                          { 9, 7, updateTimedOut, false } })
+    {
+        SCOPED_TRACE (c.at);
+        runTo (c.at);
+
+        if (c.refuseHeader)
+            send (reply (0x02, 0x7E));
+
+        expire (3);
+        EXPECT_EQ (sent(), std::vector<Bytes> (c.state == 0 ? 3 : 0, Bytes { 0x7E, 0x48, 0x01 }));
+        EXPECT_EQ (target.drain(), c.refuseHeader ? Codes { sectionRefused } : Codes {});
+        EXPECT_EQ (state(), c.state);
         expire();
+        EXPECT_EQ (target.drain(), Codes { c.code });
+        EXPECT_EQ (state(), idle);
+        EXPECT_EQ (engine.getReplyTimeout(), 0);
+    }
 
-    accept ({ 0x7F });
-
-    for (int i = 0; i < 3; ++i)
-        expire();
-
-    EXPECT_TRUE (target.drain().empty());
-    EXPECT_EQ (engine.getUpdatingState(), 2);
-}
-
-TEST_F (FirmwareUpdateEngine, IdleEngineOnlyRetimesAndIgnoresOtherTimers)
-{
-    testing::internal::CaptureStdout();
-    accept ({ 0x04 });
-    std::fflush (stdout);
-    EXPECT_EQ (testing::internal::GetCapturedStdout(), "updatingState:8\n");
-    EXPECT_EQ (engine.getReplyTimeout(), FirmwareUpdate::replyTimeoutMs);
-
-    for (int i = 0; i < 5; ++i)
-        expire();
-
-    EXPECT_TRUE (target.drain().empty());
-    EXPECT_TRUE (sent().empty());
-
-    runToSelect();
+    // A reply starts the count again; other timers do nothing.
+    runTo (1);
+    expire (3);
+    send (reply (0x7F));
+    expire (3);
     engine.timerCallback (1);
-    engine.timerCallback (3);
-    EXPECT_EQ (engine.getReplyRetries(), 0);
-}
-
-TEST_F (FirmwareUpdateEngine, ResetAndRestartKeepTheProgressCountersAndHeader)
-{
-    runToSelect();
-    accept ({ 0x7F, 0x02, 0x04 });
-    ASSERT_EQ (engine.blocksDone.load(), 1u);
-    target.drain();
-
-    engine.resetUpdate();
-    EXPECT_EQ (engine.blocksDone.load(), 1u);
-    EXPECT_EQ (engine.totalBlocks.load(), 2);
-    EXPECT_EQ (engine.getHeader().sections[0].length, 4u);
-    EXPECT_EQ (engine.getSectionNibbleCount (0), 0);
-    EXPECT_EQ (engine.getCurrentSection(), 0);
     EXPECT_TRUE (target.drain().empty());
+    EXPECT_EQ (state(), 2);
 
-    // Starting over a running update resets it without a word.
-    runToSelect();
-    accept ({ 0x7F });
-    expire();
-    ASSERT_TRUE (start (FirmwareFileBuilder()));
-    EXPECT_EQ (target.drain(), (Codes { updateStarted, updateStarted }));
-    EXPECT_EQ (engine.getUpdatingState(), 0);
-    EXPECT_EQ (engine.getReplyRetries(), 0);
-    EXPECT_EQ (engine.getBlockSize(), 0);
-    EXPECT_EQ (engine.blocksDone.load(), 1u);
+    // Waiting for a block, each expiry fails but a late acceptance carries on.
+    runTo (3);
+    expire (2);
+    EXPECT_EQ (target.drain(), (Codes { updateFailed, updateFailed }));
+    send (reply (0x04));
+    EXPECT_EQ (target.drain(), (Codes { updateProgress }));
+    EXPECT_EQ (sent().size(), 1u);
+
+    // Idle: a reply only starts the time-out again, and its expiries do nothing.
+    engine.resetUpdate();
+    send (reply (0x04));
+    EXPECT_EQ (engine.getReplyTimeout(), FirmwareUpdate::replyTimeoutMs);
+    expire (5);
+    EXPECT_TRUE (target.drain().empty() && sent().empty());
 }
 
-TEST_F (FirmwareUpdateEngine, SendersAreCalledLastFirstAndMayLeaveDuringTheCall)
+TEST_F (FirmwareUpdateEngine, BlockCountsAreExactForLargeSections)
 {
-    struct Leaving : public DataListener
-    {
-        Leaving (std::string& o, char n, juce::Array<DataListener*>* l) : order (o), name (n), list (l) {}
-
-        void sysExMessage (int, const juce::uint8*, int) override
-        {
-            order += name;
-
-            if (list != nullptr)
-                list->removeFirstMatchingValue (this);
-        }
-
-        std::string& order;
-        char name;
-        juce::Array<DataListener*>* list;
-    };
-
-    std::string order;
-    juce::Array<DataListener*> senders;
-    Leaving a (order, 'a', nullptr), b (order, 'b', &senders), c (order, 'c', nullptr);
-    senders.addArray ({ &a, &b, &c });
-
-    FirmwareUpdate::sendToAll (metadataMessage.data(), 3, senders);
-    EXPECT_EQ (order, "cba");
-    EXPECT_EQ (senders.size(), 2);
+    // 2^24 + 1 bytes in blocks of one byte: more nibbles than a float counts exactly.
+    ASSERT_TRUE (start (FirmwareFileBuilder().section (0x10, juce::MemoryBlock ((1 << 24) + 1, true))));
+    send (startReply (1));
+    EXPECT_EQ (engine.getBlockCount (3), (1u << 24) + 1);
+    EXPECT_EQ (engine.totalBlocks.load(), (1 << 24) + 1);
 }
+

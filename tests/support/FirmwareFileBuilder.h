@@ -4,45 +4,38 @@
 
 /** Builds firmware files for tests: by default a well-formed "MZ-70" file with no sections.
     Each section() appends a table entry and its payload; unused table slots get type 0xFF.
-
-        auto bytes = FirmwareFileBuilder().model ("MZ-9").section (0x00, payload).build();
 */
 class FirmwareFileBuilder
 {
 public:
-    FirmwareFileBuilder();
+    FirmwareFileBuilder()                                           { model ("MZ-70").version (1, 2, 3, 4); }
 
+    FirmwareFileBuilder& headerByte (int offset, juce::uint8 value) { header[offset] = value; return *this; }
     FirmwareFileBuilder& model (const char* name);
-    FirmwareFileBuilder& magic (const char* fourCharacters);
-    FirmwareFileBuilder& version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d);
+    FirmwareFileBuilder& version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d)
+    {
+        return headerByte (28, a).headerByte (29, b).headerByte (30, c).headerByte (31, d);
+    }
 
-    /** Overwrites one byte of the 56-byte header. */
-    FirmwareFileBuilder& headerByte (int offset, juce::uint8 value);
-
-    /** Adds an entry of this type whose payload is placed after the previous ones. */
+    /** An entry whose payload follows the previous ones. */
     FirmwareFileBuilder& section (int type, const juce::MemoryBlock& payload);
 
-    /** Adds an entry with explicit fields and no payload of its own. */
+    /** An entry with explicit fields and no payload of its own. */
     FirmwareFileBuilder& rawEntry (int type, juce::uint32 offset, juce::uint32 length);
 
-    /** The file: 4 table slots for the exact name "MZ-9", else 5. */
+    /** 4 table slots for the exact name "MZ-9", else 5. */
     juce::MemoryBlock build() const;
 
-    /** Writes the file and returns it; the file is deleted with the returned object. */
+    /** The file is deleted with the returned object. */
     std::unique_ptr<juce::TemporaryFile> writeTemporary() const;
 
-    /** Random bytes from a seed, for payloads that must arrive byte for byte. */
+    /** Seeded random bytes. */
     static juce::MemoryBlock pattern (size_t size, int seed = 1);
 
 private:
-    struct Entry
-    {
-        int type;
-        juce::uint32 offset, length;
-        juce::MemoryBlock payload;
-        bool placed;
-    };
+    struct Entry { int type; juce::uint32 offset, length; juce::MemoryBlock payload; };
 
-    juce::uint8 header[FirmwareHeader::headerSize] = {};
+    juce::uint8 header[FirmwareHeader::headerSize] = { 'K', 'R', 'F', 'W' };
     std::vector<Entry> entries;
+    juce::uint32 payloadBytes = 0;
 };

@@ -2,30 +2,17 @@
 
 #include "tests/support/MessageLoop.h"
 
-void UpdateCommandRecorder::handleCommandMessage (int commandId)
-{
-    if (commandId == marker)
-        markerSeen = true;
-    else
-        codes.push_back (commandId);
-}
+static constexpr int marker = -12345;
 
 std::vector<int> UpdateCommandRecorder::drain()
 {
-    markerSeen = false;
     postCommandMessage (marker);
-    pumpMessagesUntil ([this] { return markerSeen; });
-
-    auto result = std::move (codes);
-    codes.clear();
-    return result;
+    waitFor (marker);
+    codes.erase (std::remove (codes.begin(), codes.end(), marker), codes.end());
+    return std::exchange (codes, {});
 }
 
 bool UpdateCommandRecorder::waitFor (int commandId, int timeoutMs)
 {
-    return pumpMessagesUntil ([this, commandId]
-                              {
-                                  return std::find (codes.begin(), codes.end(), commandId) != codes.end();
-                              },
-                              timeoutMs);
+    return pumpMessagesUntil ([&] { return std::find (codes.begin(), codes.end(), commandId) != codes.end(); }, timeoutMs);
 }

@@ -5,14 +5,11 @@
 #include "device/MIDIManager.h"
 #include "device/MIDIPortPair.h"
 #include "device/PresetManager.h"
-#include "tests/support/MessageLoop.h"
 #include "tests/support/TrafficSingletons.h"
 
-UpdateRoad::UpdateRoad (const juce::String& portName)
-    : device (portName, portName)
+UpdateRoad::UpdateRoad (const juce::String& portName) : device (portName, portName)
 {
     deleteTrafficSingletons();
-
     auto* hub = PresetManager::getInstance();
     KRMIDIDeviceManager::getInstance()->addConnectionListener (hub);
     MIDIManager::getInstance()->stopTimer();
@@ -21,7 +18,6 @@ UpdateRoad::UpdateRoad (const juce::String& portName)
     engine->senders.addIfNotAlreadyThere (hub);
     hub->addUpdateListener (engine->asUpdateListener());
     engine->setCommandTarget (&target);
-    engine->resetUpdate();
 }
 
 UpdateRoad::~UpdateRoad()
@@ -33,37 +29,16 @@ UpdateRoad::~UpdateRoad()
 bool UpdateRoad::connect()
 {
     auto* manager = MIDIManager::getInstance();
+    auto open = [manager] { return manager->getPortPair().hasOutput() && manager->getPortPair().hasInput(); };
 
-    for (int tick = 0; tick < 30 && ! manager->getPortPair().hasOutput(); ++tick)
+    for (int tick = 0; tick < 60 && ! open(); ++tick)
         manager->timerCallback();
 
     manager->isCanSendUserMsg = true;
-    return manager->getPortPair().hasOutput();
-}
-
-bool UpdateRoad::start (const FirmwareFileBuilder& builder)
-{
-    file = builder.writeTemporary();
-    return start (file->getFile());
+    return open();
 }
 
 bool UpdateRoad::start (const juce::File& firmwareFile)
 {
     return engine->startUpdate (firmwareFile, ConstVar::getInstance()->isFullSizeModel);
-}
-
-bool UpdateRoad::waitFor (int commandId, int timeoutMs)
-{
-    return target.waitFor (commandId, timeoutMs);
-}
-
-bool UpdateRoad::waitForState (int updatingState, int timeoutMs)
-{
-    return pumpMessagesUntil ([this, updatingState] { return engine->getUpdatingState() == updatingState; },
-                              timeoutMs);
-}
-
-void UpdateRoad::expire()
-{
-    engine->timerCallback (FirmwareUpdate::replyTimerId);
 }

@@ -3,7 +3,6 @@
 #include "firmware/FirmwareUpdate.h"
 #include "tests/support/FirmwareFileBuilder.h"
 #include "tests/support/UpdateCommandRecorder.h"
-#include "tests/support/VirtualMidiDevice.h"
 #include "tests/support/VirtualUpdatePeer.h"
 
 /** The whole road of an update: a virtual device speaking the protocol, fresh device-link
@@ -16,21 +15,15 @@ public:
     explicit UpdateRoad (const juce::String& portName = "Norvo");
     ~UpdateRoad();
 
-    /** Ticks until the ports are open and opens the gate for user messages. */
+    /** Ticks until both ports are open and opens the gate for user messages. */
     bool connect();
 
-    /** Writes the file and starts the update for the model that the port scan found. */
-    bool start (const FirmwareFileBuilder& builder);
+    /** Starts the update for the model that the port scan found. */
+    bool start (const FirmwareFileBuilder& builder)        { file = builder.writeTemporary(); return start (file->getFile()); }
     bool start (const juce::File& firmwareFile);
 
-    /** Runs the message loop until the engine posts this code. */
-    bool waitFor (int commandId, int timeoutMs = 10000);
-
-    /** Runs the message loop until the engine is in this state. */
-    bool waitForState (int updatingState, int timeoutMs = 5000);
-
-    /** The engine's time-out expiring, on the message thread. */
-    void expire();
+    bool waitFor (int commandId, int timeoutMs = 10000)    { return target.waitFor (commandId, timeoutMs); }
+    void expire()                                          { engine->timerCallback (FirmwareUpdate::replyTimerId); }
 
     VirtualMidiDevice device;
     VirtualUpdatePeer peer { device };

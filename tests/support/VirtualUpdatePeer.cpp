@@ -5,268 +5,131 @@
 #include <numeric>
 #include <optional>
 
-namespace
-{
-    using Bytes = std::vector<juce::uint8>;
-
-    Bytes statusReply (int command, bool accepted)   { return { 0xF0, 0x7E, 0x48, (juce::uint8) command, (juce::uint8) (accepted ? 0x7F : 0x7E), 0xF7 }; }
-
-    Bytes startReply (int blockSize)
-    {
-        Bytes reply { 0xF0, 0x7E, 0x48, 0x01 };
-        reply.resize (36, 0x7F);   // two 16-byte fields the host does not interpret
-        reply.insert (reply.end(), { (juce::uint8) ((blockSize >> 4) & 0x0F), (juce::uint8) (blockSize & 0x0F), 0xF7 });
-        return reply;
-    }
-
-    juce::uint32 readNibbles (const juce::uint8* nibbles)
-    {
-        juce::uint32 value = 0;
-
-        for (int i = 0; i < 8; ++i)
-            value = (value << 4) | (nibbles[i] & 0x0F);
-
-        return value;
-    }
-}
-
-//==============================================================================
 struct VirtualUpdatePeer::State
 {
-    using Step = VirtualUpdatePeer::Step;
+    using Bytes = std::vector<juce::uint8>;
+    struct Plan { Fault fault; int times, skip; };
 
     std::mutex lock;
     VirtualMidiDevice* device = nullptr;
-
-    // What the test asked for
     int blockSize = 64;
-    int startReplyLength = 39;
-    std::map<int, int> refusedBlocks;
-    std::map<Step, int> refusals, quiet;
-    std::optional<Step> abortStep, vanishStep;
-    int endCommand = 0x07;
-    bool answerVersion = false, answerEveryHeader = false;
-    Bytes withheld;
-
-    // What the device has seen
-    std::vector<Section> sections;
-    std::vector<juce::uint8> sectionNibbles;
-    std::vector<int> selects;
-    juce::StringArray errors;
-    juce::MemoryBlock version;
+    std::map<Step, Plan> faults;
     std::map<Step, int> counts;
-    int blockNumber = 0;
-    bool awaitingHeader = false;
-    bool inSection = false;
-    bool finished = false;
+    Bytes withheld;
+    std::vector<Section> sections;
+    std::vector<juce::uint8> nibbles;   // accepted blocks of the open section
+    juce::StringArray errors;
+    bool awaitingHeader = false, inSection = false, finished = false;
 
-    //==============================================================================
-    void handle (const juce::MidiMessage& message)
+    void handle (const juce::uint8* d, int n)
     {
-        const std::lock_guard<std::mutex> guard (lock);
-        const auto* d = message.getRawData();
-        const auto n = message.getRawDataSize();
+        static const std::map<int, Step> steps { { 0x01, Step::start }, { 0x0B, Step::version }, { 0x7F, Step::select },
+                                                 { 0x02, Step::header }, { 0x04, Step::block }, { 0x05, Step::sectionEnd },
+                                                 { 0x07, Step::end }, { 0x09, Step::metadata } };
+        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48)
+            return;   // gone, or no update message
 
-        if (device == nullptr || n < 4 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48 || d[n - 1] != 0xF7)
-            return;   // gone, or not an update message
+        const auto found = steps.find (d[3]);
 
-        switch (d[3])
-        {
-            case 0x01: handleStart (n); break;
-            case 0x0B: handleVersion (d, n); break;
-            case 0x7F: handleSelect (d, n); break;
-            case 0x02: handleHeader (d, n); break;
-            case 0x04: handleBlock (d, n); break;
-            case 0x05: handleSectionEnd (d, n); break;
-            case 0x07: ++counts[Step::end]; respond (Step::end, statusReply (endCommand, true)); break;
-            case 0x09: ++counts[Step::metadata]; finished = true; respond (Step::metadata, statusReply (0x09, true)); break;
-            default:   errors.add ("unknown command " + juce::String::toHexString (d[3])); break;
-        }
-    }
-
-    void handleStart (int n)
-    {
-        ++counts[Step::start];
-        expect (n == 5, "START length");
-
-        // A new update begins.
-        sections.clear();
-        sectionNibbles.clear();
-        selects.clear();
-        blockNumber = 0;
-        awaitingHeader = inSection = finished = false;
-
-        auto reply = startReply (blockSize);
-
-        if (startReplyLength < (int) reply.size())
-            reply.erase (reply.begin() + 4, reply.begin() + 4 + ((int) reply.size() - startReplyLength));
-
-        respond (Step::start, reply);
-    }
-
-    void handleVersion (const juce::uint8* d, int n)
-    {
-        ++counts[Step::version];
-
-        if (expect (n == 10 && d[4] == 0x01, "version message"))
-            version = juce::MemoryBlock (d + 5, 4);
-
-        if (answerVersion)
-            respond (Step::version, statusReply (0x0B, true));
-    }
-
-    void handleSelect (const juce::uint8* d, int n)
-    {
-        ++counts[Step::select];
-
-        if (! expect (n == 6, "select length"))
-            return respond (Step::select, statusReply (0x7F, false));
-
-        expect (! inSection, "select inside a section");
-        selects.push_back (d[4]);
-        awaitingHeader = true;
-        inSection = false;
-        respond (Step::select, statusReply (0x7F, ! takeRefusal (Step::select)));
-    }
-
-    void handleHeader (const juce::uint8* d, int n)
-    {
-        ++counts[Step::header];
-
-        if (! expect (n == 21 && allNibbles (d + 4, 16), "header format"))
-            return respond (Step::header, statusReply (0x02, false));
-
-        if (! awaitingHeader)
-        {
-            expect (inSection, "header without a select");
-
-            if (answerEveryHeader)
-                respond (Step::header, statusReply (0x02, true));
-
+        if (! check (found != steps.end(), "command"))
             return;
-        }
 
-        awaitingHeader = false;
-        const bool accepted = ! takeRefusal (Step::header);
+        const auto step = found->second;
+        const auto fault = takeFault (step);
+        const bool refused = fault == Fault::refuse;
+        Bytes answer { 0xF0, 0x7E, 0x48, d[3], (juce::uint8) (refused ? 0x7E : 0x7F), 0xF7 };
+        ++counts[step];
 
-        if (accepted)
+        if (step == Step::start)
         {
-            Section section;
-            section.length = readNibbles (d + 4);
-            section.blockCount = readNibbles (d + 12);
-            sections.push_back (section);
-            sectionNibbles.clear();
+            sections.clear();
+            errors.clear();
+            awaitingHeader = inSection = finished = false;
+
+            if (! refused)   // two 16-byte fields the host does not interpret, then the block size
+            {
+                answer.resize (36, 0x7F);
+                answer.insert (answer.end(), { (juce::uint8) ((blockSize >> 4) & 0x0F), (juce::uint8) (blockSize & 0x0F), 0xF7 });
+            }
+        }
+        else if (step == Step::version)
+            return (void) check (n == 10 && d[4] == 0x01, "version");
+        else if (step == Step::select)
+            awaitingHeader = check (n == 6 && ! inSection, "select") && ! refused;
+        else if (step == Step::header && ! std::exchange (awaitingHeader, false))
+            return (void) check (inSection && n == 21, "header without a select");   // a repeat gets no answer
+        else if (step == Step::header && ! refused)
+        {
+            sections.push_back ({ readNibbles (d + 4), readNibbles (d + 12), {} });
+            nibbles.clear();
             inSection = true;
         }
-
-        respond (Step::header, statusReply (0x02, accepted));
-    }
-
-    void handleBlock (const juce::uint8* d, int n)
-    {
-        ++counts[Step::block];
-
-        const int carried = 2 * blockSize;
-        const bool valid = expect (inSection, "block outside a section")
-                            && expect (n == carried + 8, "block length")
-                            && expect (d[4] == (sections.back().blocksAccepted & 0x7F), "block index")
-                            && expect (allNibbles (d + 5, carried + 2), "block nibbles")
-                            && expect (checksumOf (d + 5, carried) == ((d[5 + carried] << 4) | d[6 + carried]),
-                                       "block checksum");
-
-        auto& refusalsLeft = refusedBlocks[blockNumber];
-        const bool accepted = valid && refusalsLeft <= 0;
-
-        if (valid && ! accepted)
-            --refusalsLeft;
-
-        if (accepted)
-        {
-            sectionNibbles.insert (sectionNibbles.end(), d + 5, d + 5 + carried);
-            ++sections.back().blocksAccepted;
-            ++blockNumber;
-        }
-
-        respond (Step::block, statusReply (0x04, accepted));
-    }
-
-    void handleSectionEnd (const juce::uint8* d, int n)
-    {
-        ++counts[Step::sectionEnd];
-        expect (n == 6 && d[4] == 0x7B, "section end format");
-
-        if (inSection)
+        else if (step == Step::block && ! blockIsValid (d, n))
+            answer[4] = 0x7E;
+        else if (step == Step::block && ! refused)
+            nibbles.insert (nibbles.end(), d + 5, d + n - 3);
+        else if (step == Step::sectionEnd && check (n == 6 && d[4] == 0x7B, "section end") && std::exchange (inSection, false))
             finishSection();
+        else if (step == Step::end && refused)
+            answer[3] = 0x08;
+        else if (step == Step::metadata)
+            finished = true;
 
-        inSection = awaitingHeader = false;
-        respond (Step::sectionEnd, statusReply (0x05, ! takeRefusal (Step::sectionEnd)));
+        if (fault == Fault::abort)
+            answer = { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
+
+        if (fault == Fault::quiet || fault == Fault::vanish)
+            withheld = answer;
+        else
+            send (answer);
+
+        if (fault == Fault::vanish)
+            device->unplug();
+    }
+
+    bool blockIsValid (const juce::uint8* d, int n)
+    {
+        const int carried = 2 * blockSize;
+        return check (inSection, "block outside a section") && check (n == carried + 8, "block length")
+            && check (d[4] == ((nibbles.size() / (size_t) carried) & 0x7F), "block index")
+            && check (std::all_of (d + 5, d + n - 1, [] (juce::uint8 b) { return b <= 0x0F; }), "block nibbles")
+            && check ((std::accumulate (d + 5, d + 5 + carried, 0) & 0xFF) == ((d[n - 3] << 4) | d[n - 2]), "checksum");
     }
 
     void finishSection()
     {
-        auto& section = sections.back();
-        const auto wanted = (size_t) section.length * 2;
+        auto& s = sections.back();
+        const auto wanted = 2 * (size_t) s.length;
+        check (s.blockCount == (s.length + (juce::uint32) blockSize - 1) / (juce::uint32) blockSize
+                 && nibbles.size() == 2 * (size_t) blockSize * s.blockCount, "block count");
 
-        expect (section.blocksAccepted == (int) section.blockCount, "block count of section");
-
-        if (! expect (sectionNibbles.size() >= wanted, "section shorter than its header"))
+        if (! check (nibbles.size() >= wanted && std::all_of (nibbles.begin() + (long) wanted, nibbles.end(),
+                                                               [] (juce::uint8 b) { return b == 0x0F; }), "padding"))
             return;
 
-        for (auto i = wanted; i < sectionNibbles.size(); ++i)
-            expect (sectionNibbles[i] == 0x0F, "padding other than 0x0F");
+        s.data.setSize (s.length);
 
-        expect (sectionNibbles.size() - wanted < (size_t) (2 * juce::jmax (1, blockSize)), "a whole block of padding");
-
-        section.data.setSize (section.length);
-
-        for (size_t i = 0; i < section.length; ++i)
-            section.data[i] = (char) ((sectionNibbles[2 * i] << 4) | sectionNibbles[2 * i + 1]);
-
-        section.ended = true;
+        for (size_t i = 0; i < s.length; ++i)
+            s.data[i] = (char) ((nibbles[2 * i] << 4) | nibbles[2 * i + 1]);
     }
 
-    //==============================================================================
-    void respond (Step step, const Bytes& reply)
+    std::optional<Fault> takeFault (Step step)
     {
-        if (vanishStep == step)
-        {
-            vanishStep.reset();
-            device->unplug();
-            return;
-        }
+        auto found = faults.find (step);
 
-        if (abortStep == step)
-        {
-            abortStep.reset();
-            send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 });
-            return;
-        }
+        if (found == faults.end() || found->second.times <= 0 || found->second.skip-- > 0)
+            return {};
 
-        if (auto& silent = quiet[step]; silent > 0)
-        {
-            --silent;
-            withheld = reply;
-            return;
-        }
-
-        send (reply);
+        --found->second.times;
+        return found->second.fault;
     }
 
-    void send (const Bytes& reply)
+    static juce::uint32 readNibbles (const juce::uint8* d)
     {
-        device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size()));
+        return std::accumulate (d, d + 8, 0u, [] (juce::uint32 value, juce::uint8 b) { return (value << 4) | (b & 0x0Fu); });
     }
 
-    bool takeRefusal (Step step)
-    {
-        if (refusals[step] <= 0)
-            return false;
-
-        --refusals[step];
-        return true;
-    }
-
-    bool expect (bool condition, const juce::String& what)
+    bool check (bool condition, const char* what)
     {
         if (! condition)
             errors.add (what);
@@ -274,66 +137,48 @@ struct VirtualUpdatePeer::State
         return condition;
     }
 
-    static bool allNibbles (const juce::uint8* data, int count)
-    {
-        return std::all_of (data, data + count, [] (juce::uint8 b) { return b <= 0x0F; });
-    }
-
-    static int checksumOf (const juce::uint8* data, int count)   { return std::accumulate (data, data + count, 0) & 0xFF; }
+    void send (const Bytes& reply)   { device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size())); }
 };
 
 //==============================================================================
-VirtualUpdatePeer::VirtualUpdatePeer (VirtualMidiDevice& d)
-    : state (std::make_shared<State>()), device (d)
+VirtualUpdatePeer::VirtualUpdatePeer (VirtualMidiDevice& d) : state (std::make_shared<State>()), device (d)
 {
     state->device = &device;
 
     // The hook keeps the state alive while a write that is already under way finishes.
-    device.setOnMessageWritten ([s = state] (const juce::MidiMessage& message) { s->handle (message); });
+    device.setOnMessageWritten ([s = state] (const juce::MidiMessage& m)
+    {
+        const std::lock_guard<std::mutex> guard (s->lock);
+        s->handle (m.getRawData(), m.getRawDataSize());
+    });
 }
 
 VirtualUpdatePeer::~VirtualUpdatePeer()
 {
     device.setOnMessageWritten (nullptr);
-
     const std::lock_guard<std::mutex> guard (state->lock);
     state->device = nullptr;
 }
 
 #define PEER_LOCKED const std::lock_guard<std::mutex> guard (state->lock)
 
-void VirtualUpdatePeer::setBlockSize (int blockSize)               { PEER_LOCKED; state->blockSize = blockSize; }
-void VirtualUpdatePeer::setStartReplyLength (int length)          { PEER_LOCKED; state->startReplyLength = length; }
-void VirtualUpdatePeer::refuseBlock (int blockNumber, int times)   { PEER_LOCKED; state->refusedBlocks[blockNumber] = times; }
-void VirtualUpdatePeer::refuseStep (Step step, int times)          { PEER_LOCKED; state->refusals[step] = times; }
-void VirtualUpdatePeer::stayQuietAt (Step step, int times)         { PEER_LOCKED; state->quiet[step] = times; }
-void VirtualUpdatePeer::abortAt (Step step)                        { PEER_LOCKED; state->abortStep = step; }
-void VirtualUpdatePeer::vanishAt (Step step)                       { PEER_LOCKED; state->vanishStep = step; }
-void VirtualUpdatePeer::setEndReplyCommand (int command)           { PEER_LOCKED; state->endCommand = command; }
-void VirtualUpdatePeer::setAnswerVersion (bool shouldAnswer)       { PEER_LOCKED; state->answerVersion = shouldAnswer; }
-void VirtualUpdatePeer::setAnswerEveryHeader (bool shouldAnswer)   { PEER_LOCKED; state->answerEveryHeader = shouldAnswer; }
+void VirtualUpdatePeer::setBlockSize (int size)                                { PEER_LOCKED; state->blockSize = size; }
+void VirtualUpdatePeer::setFault (Step step, Fault fault, int times, int skip) { PEER_LOCKED; state->faults[step] = { fault, times, skip }; }
+void VirtualUpdatePeer::clearFaults()                                          { PEER_LOCKED; state->faults.clear(); state->withheld.clear(); }
+std::vector<VirtualUpdatePeer::Section> VirtualUpdatePeer::getSections() const { PEER_LOCKED; return state->sections; }
+juce::StringArray VirtualUpdatePeer::getErrors() const                         { PEER_LOCKED; return state->errors; }
+int VirtualUpdatePeer::getCount (Step step) const                              { PEER_LOCKED; return state->counts[step]; }
+bool VirtualUpdatePeer::isFinished() const                                     { PEER_LOCKED; return state->finished; }
 
-void VirtualUpdatePeer::sendWithheldReply()
+bool VirtualUpdatePeer::sendWithheldReply()
 {
     PEER_LOCKED;
+    const bool any = ! state->withheld.empty() && state->device != nullptr;
 
-    if (! state->withheld.empty() && state->device != nullptr)
+    if (any)
         state->send (std::exchange (state->withheld, {}));
+
+    return any;
 }
-
-void VirtualUpdatePeer::sendAbort()
-{
-    PEER_LOCKED;
-
-    if (state->device != nullptr)
-        state->send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 });
-}
-
-std::vector<VirtualUpdatePeer::Section> VirtualUpdatePeer::getSections() const   { PEER_LOCKED; return state->sections; }
-std::vector<int> VirtualUpdatePeer::getSelects() const                           { PEER_LOCKED; return state->selects; }
-juce::StringArray VirtualUpdatePeer::getErrors() const                           { PEER_LOCKED; return state->errors; }
-juce::MemoryBlock VirtualUpdatePeer::getVersion() const                          { PEER_LOCKED; return state->version; }
-int VirtualUpdatePeer::getCount (Step step) const                                { PEER_LOCKED; return state->counts[step]; }
-bool VirtualUpdatePeer::isFinished() const                                       { PEER_LOCKED; return state->finished; }
 
 #undef PEER_LOCKED

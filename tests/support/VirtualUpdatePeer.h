@@ -10,72 +10,46 @@
 /** The device side of an update, taught to a VirtualMidiDevice through its written-message hook.
 
     On the device's input thread it answers START (39 bytes with the block size set here),
-    every select, the first header after a select, every block, section end, end and the
-    metadata request; the version message and further headers of a select get no answer.
-    It checks every block (length, index, nibbles, checksum), reassembles each section from
-    the accepted blocks and lists anything a correct host never sends in getErrors().
-    Faults on request; every setter may be called from any thread, also during an update.
+    each select, the first header after a select, each block, section end, end and the
+    metadata request. It checks every block (length, index, nibbles, checksum), reassembles
+    each section from the accepted blocks and lists what a correct host never sends in
+    getErrors(), which a START clears. Every call may come from any thread.
 */
 class VirtualUpdatePeer
 {
 public:
     enum class Step { start, version, select, header, block, sectionEnd, end, metadata };
 
+    /** Instead of its answer a message may get a refusal (for START and end: a reply the host
+        cannot use), no answer (withheld for sendWithheldReply), the abort reply, or the device
+        leaving the port lists (the answer is withheld as for silence).
+    */
+    enum class Fault { refuse, quiet, abort, vanish };
+
     explicit VirtualUpdatePeer (VirtualMidiDevice& device);
     ~VirtualUpdatePeer();
 
-    //==============================================================================
     void setBlockSize (int blockSize);
 
-    /** Normally 39; a shorter reply lacks bytes of its first field. */
-    void setStartReplyLength (int length);
+    /** Once `skip` more messages of this step have been answered, the next `times` get the fault. */
+    void setFault (Step step, Fault fault, int times = 1, int skip = 0);
+    /** Forgets every fault and the withheld reply. */
+    void clearFaults();
+    void stayQuietAt (Step step, int times = 1)         { setFault (step, Fault::quiet, times); }
 
-    /** Block number (counted over the whole update from 0) refused this often before it is accepted. */
-    void refuseBlock (int blockNumber, int times);
+    /** Sends the reply that a fault withheld, as a late answer; false when there is none. */
+    bool sendWithheldReply();
 
-    /** The next `times` messages of a step (select, header or section end) are refused. */
-    void refuseStep (Step step, int times = 1);
-
-    /** The next `times` messages of this step get no reply; the last withheld reply is kept. */
-    void stayQuietAt (Step step, int times = 1);
-
-    /** Sends the reply that silence withheld, as a late answer. */
-    void sendWithheldReply();
-
-    /** Answers the next message of this step with the abort reply instead. */
-    void abortAt (Step step);
-
-    /** Sends the abort reply now. */
-    void sendAbort();
-
-    /** Leaves the port lists on the next message of this step, without answering it. */
-    void vanishAt (Step step);
-
-    /** Normally 0x07. */
-    void setEndReplyCommand (int command);
-
-    /** Out of step: answer the version message; answer every header, not only the first. */
-    void setAnswerVersion (bool shouldAnswer);
-    void setAnswerEveryHeader (bool shouldAnswer);
-
-    //==============================================================================
     struct Section
     {
-        juce::uint32 length = 0;        // from the header
-        juce::uint32 blockCount = 0;    // from the header
-        int blocksAccepted = 0;
-        bool ended = false;
-        juce::MemoryBlock data;         // reassembled at section end
+        juce::uint32 length = 0, blockCount = 0;    // from the header
+        juce::MemoryBlock data;                     // reassembled at section end
     };
 
     std::vector<Section> getSections() const;
-    std::vector<int> getSelects() const;
     juce::StringArray getErrors() const;
-    juce::MemoryBlock getVersion() const;
     int getCount (Step step) const;
-
-    /** True once the metadata request has been answered. */
-    bool isFinished() const;
+    bool isFinished() const;                        // the metadata request was answered
 
     struct State;
 
