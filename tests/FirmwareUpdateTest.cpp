@@ -9,6 +9,7 @@ namespace
     using Bytes = std::vector<juce::uint8>;
     using Codes = std::vector<int>;
     constexpr int idle = FirmwareUpdate::idleState;
+    const Bytes expiry;   // in a list of replies: the time-out expires instead
 
     Bytes reply (int command, int status = 0x7F)    { return { 0xF0, 0x7E, 0x48, (juce::uint8) command, (juce::uint8) status, 0xF7 }; }
 
@@ -37,27 +38,36 @@ namespace
     {
     protected:
         void SetUp() override               { engine.senders.add (&sender); engine.setCommandTarget (&target); }
-
-        bool start (const FirmwareFileBuilder& builder)
-        {
-            file = builder.writeTemporary();
-            return engine.startUpdate (file->getFile(), true);
-        }
-
-        void send (const Bytes& bytes)      { engine.deviceReply ((int) bytes.size(), bytes.data()); }
-        void expire (int times = 1)         { while (--times >= 0) engine.timerCallback (FirmwareUpdate::replyTimerId); }
         std::vector<Bytes> sent()           { return std::exchange (sender.sent, {}); }
         int state() const                   { return engine.getUpdatingState(); }
 
+        bool start (const FirmwareFileBuilder& builder, bool fullSize = true)
+        {
+            file = builder.writeTemporary();
+            return engine.startUpdate (file->getFile(), fullSize);
+        }
+
+        void send (const Bytes& bytes)
+        {
+            if (bytes.empty())
+                engine.timerCallback (FirmwareUpdate::replyTimerId);
+            else
+                engine.deviceReply ((int) bytes.size(), bytes.data());
+        }
+
         /** Section 0x00 of four bytes in blocks of two, after the first `count` replies of its update:
-            the states after 0 to 9 replies are 0, 1, 2, 3, 3, 4, 1 (an empty section selected), 4, 5, 7.
+            0 to 9 replies leave the states 0, 1, 2, 3, 3, 4, 1 (an empty section selected), 4, 5, 7; 10 is idle.
         */
         void runTo (int count)
         {
             const Bytes replies[] = { startReply (2), reply (0x7F), reply (0x02), reply (0x04), reply (0x04),
                                       reply (0x05), reply (0x7F), reply (0x05), reply (0x07) };
             ASSERT_TRUE (start (FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2\3\4", 4))));
-            std::for_each (replies, replies + count, [this] (const Bytes& r) { send (r); });
+            std::for_each (replies, replies + std::min (count, 9), [this] (const Bytes& r) { send (r); });
+
+            if (count > 9)
+                engine.resetUpdate();
+
             sent();
             target.drain();
         }
@@ -71,10 +81,15 @@ namespace
 
 TEST_F (FirmwareUpdateEngine, RefusedFilesPostStartedThenNotCompatibleAndSendNothing)
 {
+    auto magic = [] (const char* m) { return FirmwareFileBuilder().headerByte (0, (juce::uint8) m[0]).headerByte (1, (juce::uint8) m[1]).headerByte (2, (juce::uint8) m[2]); };
     const auto good = FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2", 2)).build();
     const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory);
     const std::pair<juce::MemoryBlock, bool> cases[] = {
-        { good, false }, { { good.getData(), 135 }, true }, { { good.getData(), 137 }, true },   // other model, table and payload cut
+        { good, false }, { FirmwareFileBuilder().model ("MZ-9").build(), true }, { FirmwareFileBuilder().model ("MZ-700").build(), true },
+        { FirmwareFileBuilder().model ("MZ-7").build(), true }, { FirmwareFileBuilder().model ("MZ-90").build(), false },
+        { FirmwareFileBuilder().model ("mz-70").build(), true }, { magic ("WFR").build(), true }, { magic ("RKF").build(), true },
+        { FirmwareFileBuilder().model ("MZ-9").headerByte (20, 1).build(), false }, { FirmwareFileBuilder().headerByte (27, 1).build(), true },
+        { { good.getData(), 135 }, true }, { { good.getData(), 137 }, true },                  // table or payload cut
         { FirmwareFileBuilder().rawEntry (0x01, 0xFFFFFFF0u, 0x20).build(), true },             // an end that wraps in 32 bits
     };
 
@@ -85,7 +100,7 @@ TEST_F (FirmwareUpdateEngine, RefusedFilesPostStartedThenNotCompatibleAndSendNot
 
         for (const auto& f : { temp.getFile(), folder, folder.getNonexistentChildFile ("absent", ".bin") })
         {
-            SCOPED_TRACE (f.getFullPathName() + " " + juce::String (bytes.getSize()));
+            SCOPED_TRACE (&bytes - &cases[0].first);
             EXPECT_FALSE (engine.startUpdate (f, fullSize));
             EXPECT_EQ (target.drain(), (Codes { updateStarted, fileNotCompatible }));
             EXPECT_TRUE (sent().empty());
@@ -97,12 +112,15 @@ TEST_F (FirmwareUpdateEngine, RefusedFilesPostStartedThenNotCompatibleAndSendNot
 
 TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
 {
-    // Each entry of a section gets its own header, the later payload is the one sent, an
-    // unknown type is skipped, and the first select names the empty section 0x00.
-    ASSERT_TRUE (start (FirmwareFileBuilder().section (0x01, juce::MemoryBlock ("\x99\x99\x99\x99\x99", 5))
-                                             .section (0x03, juce::MemoryBlock ("\x77", 1))
-                                             .section (0x01, juce::MemoryBlock ("\x12\x34\x56", 3))
-                                             .section (0x11, juce::MemoryBlock ("\xAB", 1))));
+    // Each entry of a section gets its own header, the later payload is the one sent, an unknown type
+    // is skipped, the first select names the empty section 0x00, and the unused header fields are ignored.
+    auto builder = FirmwareFileBuilder().section (0x01, juce::MemoryBlock ("\x99\x99\x99\x99\x99", 5)).section (0x03, juce::MemoryBlock ("\x77", 1))
+                                        .section (0x01, juce::MemoryBlock ("\x12\x34\x56", 3)).section (0x11, juce::MemoryBlock ("\xAB", 1));
+
+    for (int offset : { 4, 5, 6, 7, 8, 9, 10, 11, 32, 33, 34, 35, 36, 37, 38, 39, 40, 55 })
+        builder.headerByte (offset, 0xA5);
+
+    ASSERT_TRUE (start (builder));
     EXPECT_EQ (target.drain(), (Codes { updateStarted, updateStarted }));
     EXPECT_EQ (engine.getReplyTimeout(), FirmwareUpdate::startTimeoutMs);
 
@@ -124,7 +142,7 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
         { 0x7E, 0x48, 0x09 },
     };
 
-    // Each step's last message is answered as a consistent device does, up to the metadata request.
+    // The last message of each step is answered, up to the metadata request.
     auto all = sent();
     testing::internal::CaptureStdout();
     send (startReply (2));
@@ -146,99 +164,56 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
     EXPECT_EQ (engine.getReplyTimeout(), 0);
 }
 
-TEST_F (FirmwareUpdateEngine, EachStateActsOnItsReplies)
+TEST_F (FirmwareUpdateEngine, EachStateActsOnItsRepliesAndSilences)
 {
     const auto refused = reply (0x04, 0x7E);
+    const auto silence = { expiry, expiry, expiry };
     struct Case { int at; std::vector<Bytes> replies; Codes codes; int state; size_t sent; };
     const Case cases[] = {
         { 0, { startReply (2, 38) }, { updateFailed }, idle, 0 },
         { 0, { startReply (0) }, { updateFailed }, idle, 0 },                     // no block size
         { 0, { startReply (2, 45) }, {}, 1, 2 },
+        { 0, silence, {}, 0, 3 },                                                 // START again
+        { 0, { expiry, expiry, expiry, expiry }, { updateFailed }, idle, 3 },
         { 1, { { 0xF0, 0x7E, 0x48, 0xF7 } }, { updateFailed }, idle, 0 },        // no status: refused
         { 1, { reply (0x7F, 0x7E) }, { updateFailed }, idle, 0 },
         { 1, { reply (0x7F, 0x00) }, {}, 2, 1 },                                  // any other status accepts
-        { 2, { reply (0x02, 0x00) }, { sectionRefused }, 2, 0 },                  // only 7F accepts
+        { 1, silence, {}, 1, 0 },
+        { 1, { expiry, expiry, expiry, expiry }, { updateTimedOut }, idle, 0 },
+        { 1, { expiry, expiry, expiry, reply (0x7F), expiry, expiry, expiry }, {}, 2, 1 },
+        { 2, { reply (0x02, 0x00), expiry, expiry, expiry, expiry }, { sectionRefused, updateTimedOut }, idle, 0 },
         { 3, { refused, reply (0x04) }, { 241, 241 }, 3, 2 },                     // resent, then the next
         { 3, { refused, refused, refused, reply (0x04) }, { 241, 241, 241, updateFailed }, idle, 3 },
         { 3, { { 0xF0, 0x7E, 0x48, 0x06, 0x7F, 0xF7 } }, { 241 }, 3, 1 },         // not the abort reply
+        { 3, { expiry, expiry, reply (0x04) }, { updateFailed, updateFailed, 241 }, 3, 1 },
         { 5, { reply (0x05, 0x7E) }, { updateFailed }, idle, 0 },
+        { 5, { expiry, expiry, expiry, expiry }, { updateTimedOut }, idle, 0 },
         { 8, { reply (0x03, 0x7E) }, {}, 5, 0 },
         { 8, { reply (0x08) }, { updateFailed }, idle, 0 },
         { 8, { { 0xF0, 0x7E, 0xF7 } }, { updateFailed }, idle, 0 },
-        { 9, { reply (0x09) }, { updateFinished }, 7, 0 },
+        { 8, { expiry, expiry, expiry, expiry }, { updateTimedOut }, idle, 0 },
+        { 9, { reply (0x09), expiry, expiry, expiry, expiry }, { updateFinished, updateTimedOut }, idle, 0 },
+        { 10, { reply (0x04), expiry, expiry, expiry, expiry, expiry }, {}, idle, 0 },
     };
 
     for (const auto& c : cases)
     {
         SCOPED_TRACE (&c - cases);
         runTo (c.at);
-
-        for (const auto& r : c.replies)
-            send (r);
-
+        std::for_each (c.replies.begin(), c.replies.end(), [this] (const Bytes& r) { send (r); });
         EXPECT_EQ (target.drain(), c.codes);
         EXPECT_EQ (state(), c.state);
         EXPECT_EQ (sent().size(), c.sent);
+        EXPECT_EQ (engine.getReplyTimeout() == 0, c.state == idle && c.at < 10);
     }
 
-    // The abort reply in every state, also when idle.
-    for (int at = 0; at <= 10; ++at)
+    for (int at = 0; at <= 10; ++at)   // the abort reply, also when idle
     {
-        at < 10 ? runTo (at) : engine.resetUpdate();
+        runTo (at);
         send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 });
         EXPECT_EQ (target.drain(), (Codes { updateFailed })) << at;
         EXPECT_EQ (state(), idle);
     }
-}
-
-TEST_F (FirmwareUpdateEngine, SilenceEndsTheUpdateAtTheFourthExpiry)
-{
-    // START is sent again at the first three expiries; a refused header keeps waiting as silence does.
-    struct Case { int at, state, code; bool refuseHeader; };
-
-    for (const auto c : { Case { 0, 0, updateFailed, false }, { 1, 1, updateTimedOut, false }, { 2, 2, updateTimedOut, false },
-                          { 2, 2, updateTimedOut, true }, { 5, 4, updateTimedOut, false }, { 8, 5, updateTimedOut, false },
-                          { 9, 7, updateTimedOut, false } })
-    {
-        SCOPED_TRACE (c.at);
-        runTo (c.at);
-
-        if (c.refuseHeader)
-            send (reply (0x02, 0x7E));
-
-        expire (3);
-        EXPECT_EQ (sent(), std::vector<Bytes> (c.state == 0 ? 3 : 0, Bytes { 0x7E, 0x48, 0x01 }));
-        EXPECT_EQ (target.drain(), c.refuseHeader ? Codes { sectionRefused } : Codes {});
-        EXPECT_EQ (state(), c.state);
-        expire();
-        EXPECT_EQ (target.drain(), Codes { c.code });
-        EXPECT_EQ (state(), idle);
-        EXPECT_EQ (engine.getReplyTimeout(), 0);
-    }
-
-    // A reply starts the count again; other timers do nothing.
-    runTo (1);
-    expire (3);
-    send (reply (0x7F));
-    expire (3);
-    engine.timerCallback (1);
-    EXPECT_TRUE (target.drain().empty());
-    EXPECT_EQ (state(), 2);
-
-    // Waiting for a block, each expiry fails but a late acceptance carries on.
-    runTo (3);
-    expire (2);
-    EXPECT_EQ (target.drain(), (Codes { updateFailed, updateFailed }));
-    send (reply (0x04));
-    EXPECT_EQ (target.drain(), (Codes { updateProgress }));
-    EXPECT_EQ (sent().size(), 1u);
-
-    // Idle: a reply only starts the time-out again, and its expiries do nothing.
-    engine.resetUpdate();
-    send (reply (0x04));
-    EXPECT_EQ (engine.getReplyTimeout(), FirmwareUpdate::replyTimeoutMs);
-    expire (5);
-    EXPECT_TRUE (target.drain().empty() && sent().empty());
 }
 
 TEST_F (FirmwareUpdateEngine, BlockCountsAreExactForLargeSections)
@@ -249,4 +224,3 @@ TEST_F (FirmwareUpdateEngine, BlockCountsAreExactForLargeSections)
     EXPECT_EQ (engine.getBlockCount (3), (1u << 24) + 1);
     EXPECT_EQ (engine.totalBlocks.load(), (1 << 24) + 1);
 }
-

@@ -14,10 +14,9 @@ struct VirtualUpdatePeer::State
     VirtualMidiDevice* device = nullptr;
     int blockSize = 64;
     std::map<Step, Plan> faults;
-    std::map<Step, int> counts;
     Bytes withheld;
     std::vector<Section> sections;
-    std::vector<juce::uint8> nibbles;   // accepted blocks of the open section
+    std::vector<juce::uint8> nibbles;   // of the open section's accepted blocks
     juce::StringArray errors;
     bool awaitingHeader = false, inSection = false, finished = false;
 
@@ -26,19 +25,14 @@ struct VirtualUpdatePeer::State
         static const std::map<int, Step> steps { { 0x01, Step::start }, { 0x0B, Step::version }, { 0x7F, Step::select },
                                                  { 0x02, Step::header }, { 0x04, Step::block }, { 0x05, Step::sectionEnd },
                                                  { 0x07, Step::end }, { 0x09, Step::metadata } };
-        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48)
+
+        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48 || ! check (steps.count (d[3]) > 0, "command"))
             return;   // gone, or no update message
 
-        const auto found = steps.find (d[3]);
-
-        if (! check (found != steps.end(), "command"))
-            return;
-
-        const auto step = found->second;
+        const auto step = steps.at (d[3]);
         const auto fault = takeFault (step);
         const bool refused = fault == Fault::refuse;
         Bytes answer { 0xF0, 0x7E, 0x48, d[3], (juce::uint8) (refused ? 0x7E : 0x7F), 0xF7 };
-        ++counts[step];
 
         if (step == Step::start)
         {
@@ -57,7 +51,7 @@ struct VirtualUpdatePeer::State
         else if (step == Step::select)
             awaitingHeader = check (n == 6 && ! inSection, "select") && ! refused;
         else if (step == Step::header && ! std::exchange (awaitingHeader, false))
-            return (void) check (inSection && n == 21, "header without a select");   // a repeat gets no answer
+            return (void) check (inSection && n == 21, "header without a select");
         else if (step == Step::header && ! refused)
         {
             sections.push_back ({ readNibbles (d + 4), readNibbles (d + 12), {} });
@@ -70,10 +64,11 @@ struct VirtualUpdatePeer::State
             nibbles.insert (nibbles.end(), d + 5, d + n - 3);
         else if (step == Step::sectionEnd && check (n == 6 && d[4] == 0x7B, "section end") && std::exchange (inSection, false))
             finishSection();
-        else if (step == Step::end && refused)
-            answer[3] = 0x08;
-        else if (step == Step::metadata)
-            finished = true;
+
+        if (step == Step::end && refused)
+            answer[3] = 0x08;   // an end reply of another command
+
+        finished |= step == Step::metadata;
 
         if (fault == Fault::abort)
             answer = { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
@@ -115,13 +110,13 @@ struct VirtualUpdatePeer::State
 
     std::optional<Fault> takeFault (Step step)
     {
-        auto found = faults.find (step);
+        auto& plan = faults[step];
 
-        if (found == faults.end() || found->second.times <= 0 || found->second.skip-- > 0)
+        if (plan.times <= 0 || plan.skip-- > 0)
             return {};
 
-        --found->second.times;
-        return found->second.fault;
+        --plan.times;
+        return plan.fault;
     }
 
     static juce::uint32 readNibbles (const juce::uint8* d)
@@ -129,15 +124,8 @@ struct VirtualUpdatePeer::State
         return std::accumulate (d, d + 8, 0u, [] (juce::uint32 value, juce::uint8 b) { return (value << 4) | (b & 0x0Fu); });
     }
 
-    bool check (bool condition, const char* what)
-    {
-        if (! condition)
-            errors.add (what);
-
-        return condition;
-    }
-
-    void send (const Bytes& reply)   { device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size())); }
+    bool check (bool ok, const char* what)  { if (! ok) errors.add (what); return ok; }
+    void send (const Bytes& reply)          { device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size())); }
 };
 
 //==============================================================================
@@ -167,7 +155,6 @@ void VirtualUpdatePeer::setFault (Step step, Fault fault, int times, int skip) {
 void VirtualUpdatePeer::clearFaults()                                          { PEER_LOCKED; state->faults.clear(); state->withheld.clear(); }
 std::vector<VirtualUpdatePeer::Section> VirtualUpdatePeer::getSections() const { PEER_LOCKED; return state->sections; }
 juce::StringArray VirtualUpdatePeer::getErrors() const                         { PEER_LOCKED; return state->errors; }
-int VirtualUpdatePeer::getCount (Step step) const                              { PEER_LOCKED; return state->counts[step]; }
 bool VirtualUpdatePeer::isFinished() const                                     { PEER_LOCKED; return state->finished; }
 
 bool VirtualUpdatePeer::sendWithheldReply()
