@@ -2,22 +2,15 @@
 
 FirmwareFileBuilder& FirmwareFileBuilder::model (const char* name)
 {
-    std::fill (header + 12, header + 28, 0);
-    std::memcpy (header + 12, name, juce::jmin ((size_t) 16, std::strlen (name)));
+    for (size_t i = 0; i < 16; ++i)
+        header[12 + i] = (juce::uint8) (i < std::strlen (name) ? name[i] : 0);
+
     return *this;
 }
 
-FirmwareFileBuilder& FirmwareFileBuilder::section (int type, const juce::MemoryBlock& payload)
+FirmwareFileBuilder& FirmwareFileBuilder::version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d)
 {
-    entries.push_back ({ type, payloadBytes, (juce::uint32) payload.getSize(), payload });
-    payloadBytes += (juce::uint32) payload.getSize();
-    return *this;
-}
-
-FirmwareFileBuilder& FirmwareFileBuilder::rawEntry (int type, juce::uint32 offset, juce::uint32 length)
-{
-    entries.push_back ({ type, offset, length, {} });
-    return *this;
+    return headerByte (28, a).headerByte (29, b).headerByte (30, c).headerByte (31, d);
 }
 
 juce::MemoryBlock FirmwareFileBuilder::build() const
@@ -28,14 +21,14 @@ juce::MemoryBlock FirmwareFileBuilder::build() const
 
     for (size_t i = 0; i < (std::memcmp (header + 12, mini, 16) == 0 ? 4u : 5u); ++i)
     {
-        const auto e = i < entries.size() ? entries[i] : Entry { 0xFF, 0, 0, {} };
-        out.writeShort ((short) (0x1100 + i));   // fields nothing interprets: any value
-        out.writeByte ((char) 0x5A);
-        out.writeByte ((char) e.type);
+        const auto entry = i < entries.size() ? entries[i] : std::pair<int, juce::MemoryBlock> (0xFF, {});
+        out.writeShort ((short) (0x1100 + i));   // the fields nothing interprets may hold anything
+        out.writeByte (0x5A);
+        out.writeByte ((char) entry.first);
         out.writeInt (0x7766);
-        out.writeInt ((int) e.offset);
-        out.writeInt ((int) e.length);
-        payloads << e.payload;
+        out.writeInt ((int) payloads.getDataSize());
+        out.writeInt ((int) entry.second.getSize());
+        payloads << entry.second;
     }
 
     out << payloads.getMemoryBlock();

@@ -2,10 +2,9 @@
 
 #include "tests/support/MessageLoop.h"
 
-static constexpr int marker = -12345;
-
 std::vector<int> UpdateCommandRecorder::drain()
 {
+    constexpr int marker = -12345;
     postCommandMessage (marker);
     waitFor (marker);
     codes.erase (std::remove (codes.begin(), codes.end(), marker), codes.end());

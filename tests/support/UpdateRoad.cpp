@@ -10,13 +10,11 @@
 UpdateRoad::UpdateRoad (const juce::String& portName) : device (portName, portName)
 {
     deleteTrafficSingletons();
-    auto* hub = PresetManager::getInstance();
-    KRMIDIDeviceManager::getInstance()->addConnectionListener (hub);
+    KRMIDIDeviceManager::getInstance()->addConnectionListener (PresetManager::getInstance());
     MIDIManager::getInstance()->stopTimer();
-
     engine = std::make_unique<FirmwareUpdate>();
-    engine->senders.addIfNotAlreadyThere (hub);
-    hub->addUpdateListener (engine->asUpdateListener());
+    engine->senders.add (PresetManager::getInstance());
+    PresetManager::getInstance()->addUpdateListener (engine->asUpdateListener());
     engine->setCommandTarget (&target);
 }
 

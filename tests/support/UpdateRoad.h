@@ -6,8 +6,8 @@
 #include "tests/support/VirtualUpdatePeer.h"
 
 /** The whole road of an update: a virtual device speaking the protocol, fresh device-link
-    singletons, and an engine wired to the hub as the main component wires it, with a
-    recorder as its command target. The 100 ms tick is stopped; connect() ticks by hand.
+    singletons (their 100 ms tick stopped) and an engine wired to the hub as the main component
+    wires it, with a recorder as its command target.
 */
 class UpdateRoad
 {
