@@ -3,36 +3,39 @@
 #include <map>
 #include <mutex>
 #include <numeric>
-#include <optional>
 
 struct VirtualUpdatePeer::State
 {
-    using Bytes = std::vector<juce::uint8>;
     struct Plan { Fault fault; int times, skip; };
 
     std::mutex lock;
     VirtualMidiDevice* device = nullptr;
     int blockSize = 64;
     std::map<Step, Plan> faults;
-    Bytes withheld;
+    std::vector<juce::uint8> withheld, nibbles;   // nibbles of the open section's accepted blocks
     std::vector<Section> sections;
-    std::vector<juce::uint8> nibbles;   // of the open section's accepted blocks
     juce::StringArray errors;
     bool awaitingHeader = false, inSection = false, finished = false;
 
     void handle (const juce::uint8* d, int n)
     {
-        static const std::map<int, Step> steps { { 0x01, Step::start }, { 0x0B, Step::version }, { 0x7F, Step::select },
-                                                 { 0x02, Step::header }, { 0x04, Step::block }, { 0x05, Step::sectionEnd },
-                                                 { 0x07, Step::end }, { 0x09, Step::metadata } };
+        static constexpr juce::uint8 commands[] = { 0x01, 0x0B, 0x7F, 0x02, 0x04, 0x05, 0x07, 0x09 };   // by Step
 
-        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48 || ! check (steps.count (d[3]) > 0, "command"))
+        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48)
             return;   // gone, or no update message
 
-        const auto step = steps.at (d[3]);
-        const auto fault = takeFault (step);
-        const bool refused = fault == Fault::refuse;
-        Bytes answer { 0xF0, 0x7E, 0x48, d[3], (juce::uint8) (refused ? 0x7E : 0x7F), 0xF7 };
+        const auto step = (Step) (std::find (commands, commands + 8, d[3]) - commands);
+
+        if (! check (step <= Step::metadata, "command"))
+            return;
+
+        auto& plan = faults[step];
+        const bool faulty = plan.times > 0 && plan.skip-- <= 0;
+        plan.times -= faulty ? 1 : 0;
+        const bool refused = faulty && plan.fault == Fault::refuse;
+
+        // A refusal carries a status and a command that nothing accepts.
+        std::vector<juce::uint8> answer { 0xF0, 0x7E, 0x48, refused ? (juce::uint8) 0x7E : d[3], (juce::uint8) (refused ? 0x7E : 0x7F), 0xF7 };
 
         if (step == Step::start)
         {
@@ -46,12 +49,10 @@ struct VirtualUpdatePeer::State
                 answer.insert (answer.end(), { (juce::uint8) ((blockSize >> 4) & 0x0F), (juce::uint8) (blockSize & 0x0F), 0xF7 });
             }
         }
-        else if (step == Step::version)
-            return (void) check (n == 10 && d[4] == 0x01, "version");
+        else if (step == Step::version || (step == Step::header && ! std::exchange (awaitingHeader, false)))
+            return;
         else if (step == Step::select)
-            awaitingHeader = check (n == 6 && ! inSection, "select") && ! refused;
-        else if (step == Step::header && ! std::exchange (awaitingHeader, false))
-            return (void) check (inSection && n == 21, "header without a select");
+            awaitingHeader = check (! inSection, "select inside a section") && ! refused;
         else if (step == Step::header && ! refused)
         {
             sections.push_back ({ readNibbles (d + 4), readNibbles (d + 12), {} });
@@ -62,23 +63,20 @@ struct VirtualUpdatePeer::State
             answer[4] = 0x7E;
         else if (step == Step::block && ! refused)
             nibbles.insert (nibbles.end(), d + 5, d + n - 3);
-        else if (step == Step::sectionEnd && check (n == 6 && d[4] == 0x7B, "section end") && std::exchange (inSection, false))
+        else if (step == Step::sectionEnd && std::exchange (inSection, false))
             finishSection();
-
-        if (step == Step::end && refused)
-            answer[3] = 0x08;   // an end reply of another command
 
         finished |= step == Step::metadata;
 
-        if (fault == Fault::abort)
+        if (faulty && plan.fault == Fault::abort)
             answer = { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
 
-        if (fault == Fault::quiet || fault == Fault::vanish)
+        if (faulty && (plan.fault == Fault::quiet || plan.fault == Fault::vanish))
             withheld = answer;
         else
             send (answer);
 
-        if (fault == Fault::vanish)
+        if (faulty && plan.fault == Fault::vanish)
             device->unplug();
     }
 
@@ -108,24 +106,13 @@ struct VirtualUpdatePeer::State
             s.data[i] = (char) ((nibbles[2 * i] << 4) | nibbles[2 * i + 1]);
     }
 
-    std::optional<Fault> takeFault (Step step)
-    {
-        auto& plan = faults[step];
-
-        if (plan.times <= 0 || plan.skip-- > 0)
-            return {};
-
-        --plan.times;
-        return plan.fault;
-    }
-
     static juce::uint32 readNibbles (const juce::uint8* d)
     {
         return std::accumulate (d, d + 8, 0u, [] (juce::uint32 value, juce::uint8 b) { return (value << 4) | (b & 0x0Fu); });
     }
 
-    bool check (bool ok, const char* what)  { if (! ok) errors.add (what); return ok; }
-    void send (const Bytes& reply)          { device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size())); }
+    bool check (bool ok, const char* what)                  { if (! ok) errors.add (what); return ok; }
+    void send (const std::vector<juce::uint8>& reply)       { device->sendToHost (juce::MidiMessage (reply.data(), (int) reply.size())); }
 };
 
 //==============================================================================
@@ -160,12 +147,12 @@ bool VirtualUpdatePeer::isFinished() const                                     {
 bool VirtualUpdatePeer::sendWithheldReply()
 {
     PEER_LOCKED;
-    const bool any = ! state->withheld.empty() && state->device != nullptr;
 
-    if (any)
-        state->send (std::exchange (state->withheld, {}));
+    if (state->withheld.empty() || state->device == nullptr)
+        return false;
 
-    return any;
+    state->send (std::exchange (state->withheld, {}));
+    return true;
 }
 
 #undef PEER_LOCKED

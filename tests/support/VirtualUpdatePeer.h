@@ -5,19 +5,17 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 /** The device side of an update, taught to a VirtualMidiDevice through its written-message hook.
-    It answers each step as a device does (not the version message, nor repeated headers),
-    checks every block (length, index, nibbles, checksum) and the block counts, reassembles
-    the sections, and lists what a correct host never sends in getErrors(); START clears them.
-    Every call may come from any thread.
+    It answers each step as a device does (not the version message, nor a repeated header),
+    checks the blocks and block counts, reassembles the sections and lists what a correct host
+    never sends in getErrors(), which START clears. Any thread may call it.
 */
 class VirtualUpdatePeer
 {
 public:
     enum class Step { start, version, select, header, block, sectionEnd, end, metadata };
 
-    /** Instead of its answer a message may get a refusal (an unusable reply for START and end),
-        no answer, the abort reply, or the device leaving the port lists. Unanswered replies
-        are kept for sendWithheldReply.
+    /** Instead of its answer a message may get a refusal, no answer, the abort reply, or the
+        device leaving the port lists; the answer it did not get is kept for sendWithheldReply.
     */
     enum class Fault { refuse, quiet, abort, vanish };
 
@@ -30,10 +28,10 @@ public:
     void setFault (Step step, Fault fault, int times = 1, int skip = 0);
     void stayQuietAt (Step step, int times = 1)     { setFault (step, Fault::quiet, times); }
 
-    /** Forgets every fault and the withheld reply. */
+    /** Forgets the faults and the withheld reply. */
     void clearFaults();
 
-    /** Sends the withheld reply, as a late answer; false when there is none. */
+    /** Sends the withheld reply late; false when there is none. */
     bool sendWithheldReply();
 
     struct Section { juce::uint32 length = 0, blockCount = 0; juce::MemoryBlock data; };
@@ -46,6 +44,4 @@ private:
     struct State;
     std::shared_ptr<State> state;
     VirtualMidiDevice& device;
-
-    JUCE_DECLARE_NON_COPYABLE (VirtualUpdatePeer)
 };
