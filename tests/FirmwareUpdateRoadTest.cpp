@@ -1,4 +1,3 @@
-#include "device/ConstVar.h"
 #include "device/PresetManager.h"
 #include "tests/support/UpdateRoad.h"
 
@@ -12,42 +11,6 @@ static bool waitUntil (const std::function<bool()>& condition)
         std::this_thread::sleep_for (std::chrono::milliseconds (1));
 
     return condition();
-}
-
-TEST (FirmwareUpdateRoad, TheDeviceReassemblesEverySectionByteForByte)
-{
-    struct Case { const char* port; int blockSize, refusedBlocks; std::vector<std::pair<int, size_t>> sections; };
-    const Case cases[] = {
-        { "Norvo", 64, 2, { { 0x00, 300 }, { 0x01, 64 }, { 0x02, 1000 }, { 0x10, 129 }, { 0x11, 77 } } },
-        { "Norvo Mini MIDI 1", 64, 0, { { 0x00, 200 }, { 0x01, 3 * 64 }, { 0x02, 3 * 64 + 1 }, { 0x10, 65 } } },
-        { "Norvo", 16, 0, {} },
-        { "Norvo", 1, 0, { { 0x00, 40 }, { 0x02, 9 }, { 0x11, 300 } } },   // block indexes past 127
-        { "Norvo", 255, 1, { { 0x00, 255 * 4 }, { 0x01, 1 }, { 0x10, 256 }, { 0x11, 254 } } },
-    };
-
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE (c.blockSize);
-        UpdateRoad road (c.port);
-        road.peer.setBlockSize (c.blockSize);
-        road.peer.setFault (VirtualUpdatePeer::Step::block, VirtualUpdatePeer::Fault::refuse, c.refusedBlocks, 5);
-        ASSERT_TRUE (road.connect());
-        FirmwareFileBuilder file;
-        file.model (ConstVar::getInstance()->isFullSizeModel ? "MZ-70" : "MZ-9");
-
-        for (auto [id, size] : c.sections)
-            file.section (id, FirmwareFileBuilder::pattern (size, id));
-
-        ASSERT_TRUE (road.start (file));
-        ASSERT_TRUE (road.waitFor (updateFinished));
-        EXPECT_TRUE (road.peer.getErrors().isEmpty()) << road.peer.getErrors().joinIntoString ("; ");
-        EXPECT_EQ (road.engine->blocksDone.load(), (juce::uint32) road.engine->totalBlocks.load());
-        const auto sections = road.peer.getSections();
-        ASSERT_EQ (sections.size(), c.sections.size());
-
-        for (size_t i = 0; i < sections.size(); ++i)
-            EXPECT_EQ (sections[i].data, FirmwareFileBuilder::pattern (c.sections[i].second, c.sections[i].first)) << i;
-    }
 }
 
 TEST (FirmwareUpdateRoad, AReplyIsHandledWhileAResentStartIsStillBeingWritten)
