@@ -40,12 +40,7 @@ TEST (FirmwareUpdateRoad, AnEngineBeingDeletedIgnoresTheRepliesThatStillArrive)
 {
     struct Gate : public UpdateUIListener   // runs before the engine and holds a reply until its destructor has begun
     {
-        void deviceReply (int, const juce::uint8*) override
-        {
-            entered = true;
-            waitUntil ([this] { return engine->getReplyTimeout() == 0; });
-        }
-
+        void deviceReply (int, const juce::uint8*) override   { entered = true; waitUntil ([this] { return engine->getReplyTimeout() == 0; }); }
         FirmwareUpdate* engine = nullptr;
         std::atomic<bool> entered { false };
     } gate;

@@ -138,7 +138,6 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
 
     // The last message of each step is answered, up to the metadata request.
     auto all = sent();
-    testing::internal::CaptureStdout();
     send (startReply (2));
 
     for (auto step = sent(); ! step.empty(); step = sent())
@@ -149,8 +148,6 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
             send (reply (step.back()[2]));
     }
 
-    std::fflush (stdout);
-    EXPECT_NE (testing::internal::GetCapturedStdout().find ("updatingState:5\n发送元数据:7e  48  09  \n"), std::string::npos);
     EXPECT_EQ (all, expected);
     EXPECT_EQ (target.drain(), (Codes { 241, 241, 241, 241, 241, updateFinished }));
     EXPECT_EQ (engine.totalBlocks.load(), 3);

@@ -1,4 +1,3 @@
-#include "tests/support/FirmwareFileBuilder.h"
 #include "tests/support/MainComponentFixture.h"
 
 using UpdateCommandsTest = MainComponentFixture;
@@ -22,17 +21,4 @@ TEST_F (UpdateCommandsTest, ProgressMovesTheBarARefusedSectionGoesBackAndOtherCo
     EXPECT_EQ (getAlertMessage (*waitForAlertWindow()), "The firmware file is not compatible with your device. ");
     EXPECT_TRUE (isOnlyPageShown (main->getConnectedView()));
     EXPECT_EQ (engine().blocksDone.load(), 0u);
-}
-
-TEST_F (UpdateCommandsTest, AnAcceptedFileShowsTheUpdatePageAndSendsStart)
-{
-    connect();
-    answer (2);
-    takeWritten();
-    const auto file = FirmwareFileBuilder().section (0x00, FirmwareFileBuilder::pattern (40)).writeTemporary();
-    main->getConnectedView().onStartUpdate (file->getFile());
-    EXPECT_TRUE (isOnlyPageShown (main->getUpdateView()));
-    settle();
-    EXPECT_EQ (takeWritten(), (std::vector<std::vector<juce::uint8>> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 } }));
-    engine().resetUpdate();
 }
