@@ -1,8 +1,10 @@
-#include "firmware/FirmwareUpdate.h"
-#include "tests/support/FirmwareFileBuilder.h"
-#include "tests/support/UpdateCommandRecorder.h"
+#include "device/PresetManager.h"
+#include "tests/support/UpdateRoad.h"
 
 #include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
 
 namespace
 {
@@ -34,6 +36,9 @@ namespace
         {
             EXPECT_EQ (direction, 1);
             sentMessages.emplace_back (data, data + length);
+
+            if (auto call = std::exchange (onSend, nullptr))
+                call();
         }
 
         bool start (const FirmwareFileBuilder& builder, bool fullSize = true)
@@ -69,6 +74,7 @@ namespace
         }
 
         std::vector<Bytes> sentMessages;
+        std::function<void()> onSend;
         FirmwareUpdate engine;
         UpdateCommandRecorder target;
         std::unique_ptr<juce::TemporaryFile> file;
@@ -216,4 +222,51 @@ TEST_F (FirmwareUpdateEngine, BlockCountsAreExactForLargeSections)
     send (startReply (1));
     EXPECT_EQ (engine.getBlockCount (3), (1u << 24) + 1);
     EXPECT_EQ (engine.totalBlocks.load(), (1 << 24) + 1);
+}
+
+TEST_F (FirmwareUpdateEngine, StartGoesOutAgainWithoutHoldingTheEngine)
+{
+    // A write that fails closes the port pair, which waits for the delivery on the input thread:
+    // a reply being delivered meanwhile must get through.
+    runTo (0);
+    std::future<void> delivery;
+
+    onSend = [&]
+    {
+        delivery = std::async (std::launch::async, [this] { send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 }); });
+        EXPECT_EQ (delivery.wait_for (std::chrono::seconds (2)), std::future_status::ready);
+    };
+
+    send (expiry);
+    delivery.wait();
+    EXPECT_EQ (state(), idle);
+}
+
+static void waitUntil (const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 2000 && ! condition(); ++i)
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+}
+
+TEST (FirmwareUpdateRoad, AnEngineBeingDeletedIgnoresTheRepliesThatStillArrive)
+{
+    struct Gate : public UpdateUIListener   // runs before the engine and holds a reply until its destructor has begun
+    {
+        void deviceReply (int, const juce::uint8*) override   { entered = true; waitUntil ([this] { return engine->getReplyTimeout() == 0; }); }
+        FirmwareUpdate* engine = nullptr;
+        std::atomic<bool> entered { false };
+    } gate;
+
+    UpdateRoad road;
+    ASSERT_TRUE (road.connect());
+    road.peer.stayQuietAt (VirtualUpdatePeer::Step::start);
+    ASSERT_TRUE (road.start (FirmwareFileBuilder().section (0x00, FirmwareFileBuilder::pattern (8))));
+    gate.engine = road.engine.get();
+    PresetManager::getInstance()->addUpdateListener (&gate);
+    road.peer.sendWithheldReply();
+    waitUntil ([&gate] { return gate.entered.load(); });
+    road.engine.reset();
+    PresetManager::getInstance()->removeUpdateListener (&gate);
+    ASSERT_TRUE (road.device.waitUntilDelivered());
+    EXPECT_EQ (road.device.getNumWritten(), 1);   // START only
 }
