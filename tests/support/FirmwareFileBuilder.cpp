@@ -8,11 +8,6 @@ FirmwareFileBuilder& FirmwareFileBuilder::model (const char* name)
     return *this;
 }
 
-FirmwareFileBuilder& FirmwareFileBuilder::version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d)
-{
-    return headerByte (28, a).headerByte (29, b).headerByte (30, c).headerByte (31, d);
-}
-
 juce::MemoryBlock FirmwareFileBuilder::build() const
 {
     static constexpr juce::uint8 mini[16] = { 'M', 'Z', '-', '9' };

@@ -9,8 +9,8 @@ public:
     FirmwareFileBuilder()                                                       { model ("MZ-70").version (1, 2, 3, 4); }
 
     FirmwareFileBuilder& headerByte (int offset, juce::uint8 value)             { header[offset] = value; return *this; }
+    FirmwareFileBuilder& version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d)   { return headerByte (28, a).headerByte (29, b).headerByte (30, c).headerByte (31, d); }
     FirmwareFileBuilder& model (const char* name);
-    FirmwareFileBuilder& version (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d);
 
     /** A table entry whose payload follows those of the entries before it. */
     FirmwareFileBuilder& section (int type, const juce::MemoryBlock& payload)   { entries.push_back ({ type, payload }); return *this; }

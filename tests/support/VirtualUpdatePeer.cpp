@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <optional>
 
 struct VirtualUpdatePeer::State
 {
@@ -20,21 +21,15 @@ struct VirtualUpdatePeer::State
     void handle (const juce::uint8* d, int n)
     {
         static constexpr juce::uint8 commands[] = { 0x01, 0x0B, 0x7F, 0x02, 0x04, 0x05, 0x07, 0x09 };   // by Step
+        const auto step = (Step) (std::find (commands, commands + 8, n > 4 ? d[3] : 0) - commands);
 
-        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48)
+        if (device == nullptr || n < 5 || d[0] != 0xF0 || d[1] != 0x7E || d[2] != 0x48 || ! check (step <= Step::metadata, "command"))
             return;   // gone, or no update message
 
-        const auto step = (Step) (std::find (commands, commands + 8, d[3]) - commands);
-
-        if (! check (step <= Step::metadata, "command"))
-            return;
-
         auto& plan = faults[step];
-        const bool faulty = plan.times > 0 && plan.skip-- <= 0;
-        plan.times -= faulty ? 1 : 0;
-        const bool refused = faulty && plan.fault == Fault::refuse;
-
-        // A refusal carries a status and a command that nothing accepts.
+        const auto fault = plan.times > 0 && plan.skip-- <= 0 ? plan.fault : std::optional<Fault>();
+        plan.times -= fault.has_value() ? 1 : 0;
+        const bool refused = fault == Fault::refuse;   // with a status and a command that nothing accepts
         std::vector<juce::uint8> answer { 0xF0, 0x7E, 0x48, refused ? (juce::uint8) 0x7E : d[3], (juce::uint8) (refused ? 0x7E : 0x7F), 0xF7 };
 
         if (step == Step::start)
@@ -55,7 +50,8 @@ struct VirtualUpdatePeer::State
             awaitingHeader = check (! inSection, "select inside a section") && ! refused;
         else if (step == Step::header && ! refused)
         {
-            sections.push_back ({ readNibbles (d + 4), readNibbles (d + 12), {} });
+            auto value = [d] (int at) { return std::accumulate (d + at, d + at + 8, 0u, [] (juce::uint32 v, juce::uint8 b) { return (v << 4) | b; }); };
+            sections.push_back ({ value (4), value (12), {} });
             nibbles.clear();
             inSection = true;
         }
@@ -68,15 +64,15 @@ struct VirtualUpdatePeer::State
 
         finished |= step == Step::metadata;
 
-        if (faulty && plan.fault == Fault::abort)
+        if (fault == Fault::abort)
             answer = { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
 
-        if (faulty && (plan.fault == Fault::quiet || plan.fault == Fault::vanish))
+        if (fault == Fault::quiet || fault == Fault::vanish)
             withheld = answer;
         else
             send (answer);
 
-        if (faulty && plan.fault == Fault::vanish)
+        if (fault == Fault::vanish)
             device->unplug();
     }
 
@@ -96,19 +92,13 @@ struct VirtualUpdatePeer::State
         check (s.blockCount == (s.length + (juce::uint32) blockSize - 1) / (juce::uint32) blockSize
                  && nibbles.size() == 2 * (size_t) blockSize * s.blockCount, "block count");
 
-        if (! check (nibbles.size() >= wanted && std::all_of (nibbles.begin() + (long) wanted, nibbles.end(),
-                                                               [] (juce::uint8 b) { return b == 0x0F; }), "padding"))
-            return;
-
-        s.data.setSize (s.length);
-
-        for (size_t i = 0; i < s.length; ++i)
-            s.data[i] = (char) ((nibbles[2 * i] << 4) | nibbles[2 * i + 1]);
-    }
-
-    static juce::uint32 readNibbles (const juce::uint8* d)
-    {
-        return std::accumulate (d, d + 8, 0u, [] (juce::uint32 value, juce::uint8 b) { return (value << 4) | (b & 0x0Fu); });
+        if (check (nibbles.size() >= wanted && std::all_of (nibbles.begin() + (long) wanted, nibbles.end(),
+                                                             [] (juce::uint8 b) { return b == 0x0F; }), "padding"))
+            for (size_t i = 0; i < wanted; i += 2)
+            {
+                const auto byte = (juce::uint8) ((nibbles[i] << 4) | nibbles[i + 1]);
+                s.data.append (&byte, 1);
+            }
     }
 
     bool check (bool ok, const char* what)                  { if (! ok) errors.add (what); return ok; }
@@ -122,10 +112,7 @@ VirtualUpdatePeer::VirtualUpdatePeer (VirtualMidiDevice& d) : state (std::make_s
 
     // The hook keeps the state alive while a write that is already under way finishes.
     device.setOnMessageWritten ([s = state] (const juce::MidiMessage& m)
-    {
-        const std::lock_guard<std::mutex> guard (s->lock);
-        s->handle (m.getRawData(), m.getRawDataSize());
-    });
+                                { const std::lock_guard<std::mutex> guard (s->lock); s->handle (m.getRawData(), m.getRawDataSize()); });
 }
 
 VirtualUpdatePeer::~VirtualUpdatePeer()
@@ -147,12 +134,12 @@ bool VirtualUpdatePeer::isFinished() const                                     {
 bool VirtualUpdatePeer::sendWithheldReply()
 {
     PEER_LOCKED;
+    const bool any = ! state->withheld.empty() && state->device != nullptr;
 
-    if (state->withheld.empty() || state->device == nullptr)
-        return false;
+    if (any)
+        state->send (std::exchange (state->withheld, {}));
 
-    state->send (std::exchange (state->withheld, {}));
-    return true;
+    return any;
 }
 
 #undef PEER_LOCKED

@@ -5,17 +5,17 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 /** The device side of an update, taught to a VirtualMidiDevice through its written-message hook.
-    It answers each step as a device does (not the version message, nor a repeated header),
-    checks the blocks and block counts, reassembles the sections and lists what a correct host
-    never sends in getErrors(), which START clears. Any thread may call it.
+    It answers each step as a device does (not the version message, nor a repeated header), checks
+    the blocks and block counts, reassembles the sections, and lists what a correct host never
+    sends in getErrors(), which START clears. Any thread may call it.
 */
 class VirtualUpdatePeer
 {
 public:
     enum class Step { start, version, select, header, block, sectionEnd, end, metadata };
 
-    /** Instead of its answer a message may get a refusal, no answer, the abort reply, or the
-        device leaving the port lists; the answer it did not get is kept for sendWithheldReply.
+    /** A refusal, no answer, the abort reply, or the device leaving the port lists; the answer that
+        a message did not get is kept for sendWithheldReply().
     */
     enum class Fault { refuse, quiet, abort, vanish };
 
@@ -27,18 +27,14 @@ public:
     /** Once `skip` more messages of this step have been answered, the next `times` get the fault. */
     void setFault (Step step, Fault fault, int times = 1, int skip = 0);
     void stayQuietAt (Step step, int times = 1)     { setFault (step, Fault::quiet, times); }
-
-    /** Forgets the faults and the withheld reply. */
-    void clearFaults();
-
-    /** Sends the withheld reply late; false when there is none. */
-    bool sendWithheldReply();
+    void clearFaults();                             // and the withheld reply
+    bool sendWithheldReply();                       // false when there is none
 
     struct Section { juce::uint32 length = 0, blockCount = 0; juce::MemoryBlock data; };
 
     std::vector<Section> getSections() const;
     juce::StringArray getErrors() const;
-    bool isFinished() const;                    // the metadata request was answered
+    bool isFinished() const;                        // the metadata request was answered
 
 private:
     struct State;
