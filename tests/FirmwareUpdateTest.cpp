@@ -231,11 +231,8 @@ TEST_F (FirmwareUpdateEngine, StartGoesOutAgainWithoutHoldingTheEngine)
     runTo (0);
     std::future<void> delivery;
 
-    onSend = [&]
-    {
-        delivery = std::async (std::launch::async, [this] { send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 }); });
-        EXPECT_EQ (delivery.wait_for (std::chrono::seconds (2)), std::future_status::ready);
-    };
+    onSend = [&] { delivery = std::async (std::launch::async, [this] { send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 }); });
+                   EXPECT_EQ (delivery.wait_for (std::chrono::seconds (2)), std::future_status::ready); };
 
     send (expiry);
     delivery.wait();

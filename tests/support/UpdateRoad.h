@@ -5,9 +5,8 @@
 #include "tests/support/UpdateCommandRecorder.h"
 #include "tests/support/VirtualUpdatePeer.h"
 
-/** The whole road of an update: a virtual device speaking the protocol, fresh device-link
-    singletons (their 100 ms tick stopped) and an engine wired to the hub as the main component
-    wires it, with a recorder as its command target.
+/** A virtual device speaking the update protocol, fresh device-link singletons (their tick stopped)
+    and an engine wired to the hub as the main component wires it, posting to a recorder.
 */
 class UpdateRoad
 {
@@ -15,13 +14,9 @@ public:
     explicit UpdateRoad (const juce::String& portName = "Norvo");
     ~UpdateRoad();
 
-    /** Ticks until both ports are open and opens the gate for user messages. */
-    bool connect();
-
-    /** Starts the update for the model that the port scan found. */
+    bool connect();   // ticks until both ports are open, and lets user messages through
     bool start (const FirmwareFileBuilder& builder)        { file = builder.writeTemporary(); return start (file->getFile()); }
-    bool start (const juce::File& firmwareFile);
-
+    bool start (const juce::File& firmwareFile);          // for the model that the port scan found
     bool waitFor (int commandId, int timeoutMs = 10000)    { return target.waitFor (commandId, timeoutMs); }
     void expire()                                          { engine->timerCallback (FirmwareUpdate::replyTimerId); }
 
