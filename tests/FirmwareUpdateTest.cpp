@@ -41,11 +41,7 @@ namespace
                 call();
         }
 
-        bool start (const FirmwareFileBuilder& builder, bool fullSize = true)
-        {
-            file = builder.writeTemporary();
-            return engine.startUpdate (file->getFile(), fullSize);
-        }
+        bool start (const FirmwareFileBuilder& builder)    { file = builder.writeTemporary(); return engine.startUpdate (file->getFile(), true); }
 
         void send (const Bytes& bytes)
         {

@@ -134,12 +134,12 @@ bool VirtualUpdatePeer::isFinished() const                                     {
 bool VirtualUpdatePeer::sendWithheldReply()
 {
     PEER_LOCKED;
-    const bool any = ! state->withheld.empty() && state->device != nullptr;
+    const auto reply = std::exchange (state->withheld, {});
 
-    if (any)
-        state->send (std::exchange (state->withheld, {}));
+    if (! reply.empty() && state->device != nullptr)
+        state->send (reply);
 
-    return any;
+    return ! reply.empty();
 }
 
 #undef PEER_LOCKED
