@@ -4,23 +4,19 @@
 
 #include <optional>
 
-/** Teaches a VirtualMidiDevice to answer the device-state request as a connected device in
-    the given state: the device-information request gets one data packet chunk carrying
-    record 0x2001, the software-state read a 15-byte system reply. Answers go back on the
-    device's own input thread.
+/** Teaches a VirtualMidiDevice to answer the device-state request as a device in the given
+    state: the information request gets record 0x2001 in one data packet chunk, the state read
+    a 15-byte system reply, both sent back on the device's input thread.
 */
-class DeviceStateResponder
+struct DeviceStateResponder
 {
-public:
     DeviceStateResponder (VirtualMidiDevice& device, int state);
-    ~DeviceStateResponder();
+    ~DeviceStateResponder()     { device.setOnMessageWritten (nullptr); }
 
     static bool isInformationRequest (const juce::MidiMessage& message);
     static bool isStateRead (const juce::MidiMessage& message);
     static juce::MidiMessage makeSystemReply (int state, std::optional<int> kind);
 
-private:
     VirtualMidiDevice& device;
-
     JUCE_DECLARE_NON_COPYABLE (DeviceStateResponder)
 };

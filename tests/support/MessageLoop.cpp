@@ -2,7 +2,6 @@
 
 bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs)
 {
-    auto* mm = juce::MessageManager::getInstance();
     const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 
     while (! condition())
@@ -10,13 +9,8 @@ bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs)
         if (juce::Time::getMillisecondCounter() >= deadline)
             return condition();
 
-        mm->runDispatchLoopUntil (2);
+        pumpMessagesFor (2);
     }
 
     return true;
-}
-
-void pumpMessagesFor (int milliseconds)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
 }

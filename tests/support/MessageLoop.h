@@ -4,10 +4,10 @@
 
 #include <functional>
 
-/** Runs the message loop of the calling (message) thread until the condition
-    holds or the time runs out; returns whether the condition held.
+/** Runs the message loop of the calling (message) thread until the condition holds or the
+    time runs out; returns whether the condition held.
 */
 bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs = 2000);
 
 /** Runs the message loop for a fixed time, for tests that check that nothing happens. */
-void pumpMessagesFor (int milliseconds);
+inline void pumpMessagesFor (int milliseconds)  { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }

@@ -9,10 +9,11 @@ namespace traffic
 {
     using Bytes = std::vector<juce::uint8>;
 
-    inline Bytes bytesOf (const juce::MidiMessage& m)
-    {
-        return { m.getRawData(), m.getRawData() + m.getRawDataSize() };
-    }
+    /** F0 and the frame signature that opens the device's own SysEx frames. */
+    inline const Bytes signature { 0xF0, 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A };
+
+    inline Bytes bytesOf (const juce::MidiMessage& m)   { return { m.getRawData(), m.getRawData() + m.getRawDataSize() }; }
+    inline juce::MidiMessage toMessage (const Bytes& b) { return juce::MidiMessage (b.data(), (int) b.size(), 0.0); }
 
     /** Bytes [from, from + count) of a sequence that differs for each seed. */
     inline Bytes counting (int count, int from = 0, int seed = 0)
@@ -38,8 +39,8 @@ namespace traffic
     /** One data packet chunk on the wire, F0 to F7: each payload byte goes as two nibbles. */
     inline Bytes chunk (int total, int offset, const Bytes& payload)
     {
-        Bytes frame { 0xF0, 0x21, 0x25, 0x7E, 'M', 'Z', '-', 0x0A, 0x11, (juce::uint8) (total & 0x7F), (juce::uint8) (total >> 7),
-                      (juce::uint8) (offset & 0x7F), (juce::uint8) (offset >> 7) };
+        auto frame = concat ({ signature, { 0x11, (juce::uint8) (total & 0x7F), (juce::uint8) (total >> 7),
+                                            (juce::uint8) (offset & 0x7F), (juce::uint8) (offset >> 7) } });
 
         for (auto byte : payload)
             frame.insert (frame.end(), { (juce::uint8) (byte >> 4), (juce::uint8) (byte & 0x0F) });

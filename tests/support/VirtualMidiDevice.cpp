@@ -1,103 +1,76 @@
 #include "tests/support/VirtualMidiDevice.h"
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <stdexcept>
 
 namespace
 {
-    const juce::String deviceOutputId = "virtual-out-device";
-    const juce::String deviceInputId = "virtual-in-device";
-
-    juce::Array<juce::MidiDeviceInfo> makeList (const juce::StringArray& others, const juce::String& deviceName,
-                                                const juce::String& deviceId, bool plugged, const juce::String& prefix)
-    {
-        juce::Array<juce::MidiDeviceInfo> list;
-
-        for (int i = 0; i < others.size(); ++i)
-            list.add ({ others[i], prefix + "-before-" + juce::String (i) });
-
-        if (plugged)
-            list.add ({ deviceName, deviceId });
-
-        return list;
-    }
+    const juce::String outputId = "virtual-out-device", inputId = "virtual-in-device";
 }
 
-//==============================================================================
 struct VirtualMidiDevice::State
 {
-    struct InputRegistration
+    struct Input
     {
         juce::String identifier;
         MidiPortCallback* callback = nullptr;
-        std::atomic<bool> started { false };    // written under callbackLock
+        std::atomic<bool> started { false };    // written under deliveryLock
     };
 
-    juce::Array<juce::MidiDeviceInfo> outputDevices() const
+    juce::Array<juce::MidiDeviceInfo> list (bool outputs) const
     {
-        return makeList (otherOutputs, outputName, deviceOutputId, plugged, "virtual-out");
+        juce::Array<juce::MidiDeviceInfo> result;
+        const auto& others = outputs ? otherOutputs : otherInputs;
+
+        for (int i = 0; i < others.size(); ++i)
+            result.add ({ others[i], juce::String (outputs ? "virtual-out-before-" : "virtual-in-before-") + juce::String (i) });
+
+        if (plugged)
+            result.add (outputs ? juce::MidiDeviceInfo { outputName, outputId } : juce::MidiDeviceInfo { inputName, inputId });
+
+        return result;
     }
 
-    juce::Array<juce::MidiDeviceInfo> inputDevices() const
-    {
-        return makeList (otherInputs, inputName, deviceInputId, plugged, "virtual-in");
-    }
-
-    // Lock order: callbackLock before lock, never the other way round.
-    std::recursive_mutex callbackLock;
-
+    // Deliveries hold deliveryLock (recursive, so a delivery may stop its own input); it is
+    // taken before lock, never after.
+    std::recursive_mutex deliveryLock;
     mutable std::mutex lock;
     mutable std::condition_variable changed;
 
     juce::String outputName, inputName;
     juce::StringArray otherOutputs, otherInputs;
-    bool plugged = true;
-    bool refuseOutput = false;
-    bool refuseInput = false;
-    bool throwOnWrite = false;
-    bool writeBlocked = false;
-    int blockedWrites = 0;
-
+    bool plugged = true, refuseOutput = false, refuseInput = false, throwOnWrite = false, writeBlocked = false;
+    bool delivering = false, shuttingDown = false;
+    int blockedWrites = 0, openOutputs = 0, stopCalls = 0;
     std::vector<WrittenMessage> written;
     std::function<void (const juce::MidiMessage&)> onWritten;
-
     std::deque<juce::MidiMessage> queue;
-    bool delivering = false;
-    bool shuttingDown = false;
-
-    std::vector<std::shared_ptr<InputRegistration>> inputs;
-    int openOutputs = 0;
-    std::atomic<int> stopBackgroundThreadCalls { 0 };
+    std::vector<std::shared_ptr<Input>> inputs;
 };
 
 namespace
 {
     using State = VirtualMidiDevice::State;
+    using Guard = std::lock_guard<std::mutex>;
 
-    class VirtualOutputPort final : public MidiOutputPort
+    struct OutputPort final : public MidiOutputPort
     {
-    public:
-        VirtualOutputPort (std::shared_ptr<State> s, const juce::String& portName, bool isTheDevice)
-            : state (std::move (s)), name (portName), isDevice (isTheDevice)
-        {
-        }
+        OutputPort (std::shared_ptr<State> s, const juce::MidiDeviceInfo& info)
+            : state (std::move (s)), name (info.name), isDevice (info.identifier == outputId) {}
 
-        ~VirtualOutputPort() override
-        {
-            const std::lock_guard<std::mutex> guard (state->lock);
-            --state->openOutputs;
-        }
-
-        juce::String getName() const override   { return name; }
+        ~OutputPort() override                      { const Guard g (state->lock); --state->openOutputs; }
+        juce::String getName() const override       { return name; }
+        void stopBackgroundThread() override        { const Guard g (state->lock); ++state->stopCalls; }
 
         void sendMessageNow (const juce::MidiMessage& message) override
         {
             std::function<void (const juce::MidiMessage&)> hook;
 
             {
-                std::unique_lock<std::mutex> guard (state->lock);
+                std::unique_lock<std::mutex> g (state->lock);
 
                 if (! isDevice)
                     return;
@@ -105,13 +78,10 @@ namespace
                 if (state->throwOnWrite)
                     throw std::runtime_error ("virtual MIDI write failed");
 
-                if (state->writeBlocked)
-                {
-                    ++state->blockedWrites;
-                    state->changed.notify_all();
-                    state->changed.wait (guard, [this] { return ! state->writeBlocked; });
-                    --state->blockedWrites;
-                }
+                ++state->blockedWrites;
+                state->changed.notify_all();
+                state->changed.wait (g, [this] { return ! state->writeBlocked; });
+                --state->blockedWrites;
 
                 if (! state->plugged)
                     return;
@@ -125,96 +95,56 @@ namespace
                 hook (message);
         }
 
-        void stopBackgroundThread() override
-        {
-            ++state->stopBackgroundThreadCalls;
-        }
-
-    private:
         std::shared_ptr<State> state;
         juce::String name;
         bool isDevice;
     };
 
-    class VirtualInputPort final : public MidiInputPort
+    struct InputPort final : public MidiInputPort
     {
-    public:
-        VirtualInputPort (std::shared_ptr<State> s, const juce::MidiDeviceInfo& info, MidiPortCallback* callback)
-            : state (std::move (s)), name (info.name),
-              registration (std::make_shared<State::InputRegistration>())
+        InputPort (std::shared_ptr<State> s, const juce::MidiDeviceInfo& info, MidiPortCallback* callback)
+            : state (std::move (s)), name (info.name), input (std::make_shared<State::Input>())
         {
-            registration->identifier = info.identifier;
-            registration->callback = callback;
-
-            const std::lock_guard<std::mutex> guard (state->lock);
-            state->inputs.push_back (registration);
+            input->identifier = info.identifier;
+            input->callback = callback;
+            const Guard g (state->lock);
+            state->inputs.push_back (input);
         }
 
-        ~VirtualInputPort() override
+        ~InputPort() override
         {
             stop();
-
-            const std::lock_guard<std::mutex> guard (state->lock);
-            auto& inputs = state->inputs;
-            inputs.erase (std::find (inputs.begin(), inputs.end(), registration));
+            const Guard g (state->lock);
+            state->inputs.erase (std::find (state->inputs.begin(), state->inputs.end(), input));
         }
 
-        juce::String getIdentifier() const override     { return registration->identifier; }
+        juce::String getIdentifier() const override     { return input->identifier; }
         juce::String getName() const override           { return name; }
+        void start() override                           { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); input->started = true; }
+        void stop() override                            { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); input->started = false; }
 
-        void start() override
-        {
-            const std::lock_guard<std::recursive_mutex> guard (state->callbackLock);
-            registration->started = true;
-        }
-
-        // Deliveries run under callbackLock and test the flag under it; the lock is
-        // recursive, so a delivery may stop its own port.
-        void stop() override
-        {
-            const std::lock_guard<std::recursive_mutex> guard (state->callbackLock);
-            registration->started = false;
-        }
-
-    private:
         std::shared_ptr<State> state;
         juce::String name;
-        std::shared_ptr<State::InputRegistration> registration;
+        std::shared_ptr<State::Input> input;
     };
 
-    class VirtualPorts final : public MidiPorts
+    struct Ports final : public MidiPorts
     {
-    public:
-        explicit VirtualPorts (std::shared_ptr<State> s) : state (std::move (s)) {}
+        explicit Ports (std::shared_ptr<State> s) : state (std::move (s)) {}
 
-        juce::Array<juce::MidiDeviceInfo> getOutputDevices() override
-        {
-            const std::lock_guard<std::mutex> guard (state->lock);
-            return state->outputDevices();
-        }
-
-        juce::Array<juce::MidiDeviceInfo> getInputDevices() override
-        {
-            const std::lock_guard<std::mutex> guard (state->lock);
-            return state->inputDevices();
-        }
+        juce::Array<juce::MidiDeviceInfo> getOutputDevices() override  { const Guard g (state->lock); return state->list (true); }
+        juce::Array<juce::MidiDeviceInfo> getInputDevices() override   { const Guard g (state->lock); return state->list (false); }
 
         std::unique_ptr<MidiOutputPort> openOutput (int index) override
         {
-            const std::lock_guard<std::mutex> guard (state->lock);
-            const auto devices = state->outputDevices();
+            const Guard g (state->lock);
+            const auto info = state->list (true)[index];
 
-            if (! juce::isPositiveAndBelow (index, devices.size()))
-                return {};
-
-            const auto& info = devices.getReference (index);
-            const auto isDevice = info.identifier == deviceOutputId;
-
-            if (isDevice && state->refuseOutput)
+            if (info.identifier.isEmpty() || (info.identifier == outputId && state->refuseOutput))
                 return {};
 
             ++state->openOutputs;
-            return std::make_unique<VirtualOutputPort> (state, info.name, isDevice);
+            return std::make_unique<OutputPort> (state, info);
         }
 
         std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
@@ -222,22 +152,16 @@ namespace
             juce::MidiDeviceInfo info;
 
             {
-                const std::lock_guard<std::mutex> guard (state->lock);
-                const auto devices = state->inputDevices();
+                const Guard g (state->lock);
+                info = state->list (false)[index];
 
-                if (callback == nullptr || ! juce::isPositiveAndBelow (index, devices.size()))
-                    return {};
-
-                info = devices[index];
-
-                if (info.identifier == deviceInputId && state->refuseInput)
+                if (callback == nullptr || info.identifier.isEmpty() || (info.identifier == inputId && state->refuseInput))
                     return {};
             }
 
-            return std::make_unique<VirtualInputPort> (state, info, callback);
+            return std::make_unique<InputPort> (state, info, callback);
         }
 
-    private:
         std::shared_ptr<State> state;
     };
 
@@ -248,8 +172,8 @@ namespace
             juce::MidiMessage message;
 
             {
-                std::unique_lock<std::mutex> guard (state.lock);
-                state.changed.wait (guard, [&state] { return state.shuttingDown || ! state.queue.empty(); });
+                std::unique_lock<std::mutex> g (state.lock);
+                state.changed.wait (g, [&state] { return state.shuttingDown || ! state.queue.empty(); });
 
                 if (state.shuttingDown)
                     return;
@@ -260,16 +184,15 @@ namespace
             }
 
             {
-                const std::lock_guard<std::recursive_mutex> callbackGuard (state.callbackLock);
-                std::vector<std::shared_ptr<State::InputRegistration>> targets;
+                const std::lock_guard<std::recursive_mutex> delivery (state.deliveryLock);
+                std::vector<std::shared_ptr<State::Input>> targets;
 
                 {
-                    const std::lock_guard<std::mutex> guard (state.lock);
+                    const Guard g (state.lock);
 
-                    if (state.plugged)
-                        for (auto& input : state.inputs)
-                            if (input->identifier == deviceInputId)
-                                targets.push_back (input);
+                    for (auto& input : state.inputs)
+                        if (state.plugged && input->identifier == inputId)
+                            targets.push_back (input);
                 }
 
                 for (auto& target : targets)
@@ -277,7 +200,7 @@ namespace
                         target->callback->handleIncomingMidiMessage (target->identifier, message);
             }
 
-            const std::lock_guard<std::mutex> guard (state.lock);
+            const Guard g (state.lock);
             state.delivering = false;
             state.changed.notify_all();
         }
@@ -295,99 +218,69 @@ VirtualMidiDevice::VirtualMidiDevice (const juce::String& outputName, const juce
 
 VirtualMidiDevice::~VirtualMidiDevice()
 {
-    {
-        const std::lock_guard<std::mutex> guard (state->lock);
-        state->shuttingDown = true;
-        state->writeBlocked = false;
-        state->changed.notify_all();
-    }
-
+    locked<void> ([] (State& s) { s.shuttingDown = true; s.writeBlocked = false; s.changed.notify_all(); });
     inputThread.join();
 }
 
-template <typename Function>
-auto VirtualMidiDevice::locked (Function&& function) const
+template <typename Result>
+Result VirtualMidiDevice::locked (std::function<Result (State&)> function) const
 {
-    const std::lock_guard<std::mutex> guard (state->lock);
+    const Guard g (state->lock);
     return function (*state);
 }
 
-template <typename Condition>
-bool VirtualMidiDevice::waitFor (int timeoutMs, Condition&& condition) const
+void VirtualMidiDevice::setOtherPorts (const juce::StringArray& outputs, const juce::StringArray& inputs)
 {
-    std::unique_lock<std::mutex> guard (state->lock);
-    return state->changed.wait_for (guard, std::chrono::milliseconds (timeoutMs),
-                                    [this, &condition] { return condition (*state); });
+    locked<void> ([&] (State& s) { s.otherOutputs = outputs; s.otherInputs = inputs; });
 }
 
-void VirtualMidiDevice::setOtherOutputs (const juce::StringArray& names)  { locked ([&] (State& s) { s.otherOutputs = names; }); }
-void VirtualMidiDevice::setOtherInputs (const juce::StringArray& names)   { locked ([&] (State& s) { s.otherInputs = names; }); }
-void VirtualMidiDevice::plug()                          { locked ([] (State& s) { s.plugged = true; }); }
-void VirtualMidiDevice::unplug()                        { locked ([] (State& s) { s.plugged = false; }); }
-void VirtualMidiDevice::setRefuseOutputOpen (bool b)    { locked ([b] (State& s) { s.refuseOutput = b; }); }
-void VirtualMidiDevice::setRefuseInputOpen (bool b)     { locked ([b] (State& s) { s.refuseInput = b; }); }
-void VirtualMidiDevice::setThrowOnWrite (bool b)        { locked ([b] (State& s) { s.throwOnWrite = b; }); }
-
-void VirtualMidiDevice::setWriteBlocked (bool shouldBlock)
-{
-    locked ([shouldBlock] (State& s) { s.writeBlocked = shouldBlock; s.changed.notify_all(); });
-}
-
-int VirtualMidiDevice::getNumBlockedWrites() const      { return locked ([] (State& s) { return s.blockedWrites; }); }
-int VirtualMidiDevice::getNumWritten() const            { return locked ([] (State& s) { return (int) s.written.size(); }); }
-void VirtualMidiDevice::clearWritten()                  { locked ([] (State& s) { s.written.clear(); }); }
+void VirtualMidiDevice::plug()                              { locked<void> ([] (State& s) { s.plugged = true; }); }
+void VirtualMidiDevice::unplug()                            { locked<void> ([] (State& s) { s.plugged = false; }); }
+void VirtualMidiDevice::setRefuseOpen (bool out, bool in)   { locked<void> ([=] (State& s) { s.refuseOutput = out; s.refuseInput = in; }); }
+void VirtualMidiDevice::setThrowOnWrite (bool b)            { locked<void> ([b] (State& s) { s.throwOnWrite = b; }); }
+void VirtualMidiDevice::setWriteBlocked (bool b)            { locked<void> ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }
+int VirtualMidiDevice::getNumBlockedWrites() const          { return locked<int> ([] (State& s) { return s.blockedWrites; }); }
+int VirtualMidiDevice::getNumWritten() const                { return locked<int> ([] (State& s) { return (int) s.written.size(); }); }
+void VirtualMidiDevice::clearWritten()                      { locked<void> ([] (State& s) { s.written.clear(); }); }
+int VirtualMidiDevice::getNumOpenInputs() const             { return locked<int> ([] (State& s) { return (int) s.inputs.size(); }); }
+int VirtualMidiDevice::getNumOpenOutputs() const            { return locked<int> ([] (State& s) { return s.openOutputs; }); }
+int VirtualMidiDevice::getNumStopBackgroundThreadCalls() const  { return locked<int> ([] (State& s) { return s.stopCalls; }); }
+juce::String VirtualMidiDevice::getOutputIdentifier() const { return outputId; }
+juce::String VirtualMidiDevice::getInputIdentifier() const  { return inputId; }
 
 std::vector<VirtualMidiDevice::WrittenMessage> VirtualMidiDevice::getWrittenMessages() const
 {
-    return locked ([] (State& s) { return s.written; });
-}
-
-bool VirtualMidiDevice::waitForWritten (int count, int timeoutMs) const
-{
-    return waitFor (timeoutMs, [count] (State& s) { return (int) s.written.size() >= count; });
+    return locked<std::vector<WrittenMessage>> ([] (State& s) { return s.written; });
 }
 
 void VirtualMidiDevice::setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)
 {
-    locked ([&hook] (State& s) { s.onWritten = std::move (hook); });
+    locked<void> ([&hook] (State& s) { s.onWritten = std::move (hook); });
 }
 
 void VirtualMidiDevice::sendToHost (const juce::MidiMessage& message)
 {
-    locked ([&message] (State& s) { s.queue.push_back (message); s.changed.notify_all(); });
+    locked<void> ([&message] (State& s) { s.queue.push_back (message); s.changed.notify_all(); });
+}
+
+int VirtualMidiDevice::getNumStartedInputs() const
+{
+    return locked<int> ([] (State& s) { return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (auto& i) { return i->started.load(); }); });
+}
+
+bool VirtualMidiDevice::waitForWritten (int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> g (state->lock);
+    return state->changed.wait_for (g, std::chrono::milliseconds (timeoutMs), [&] { return (int) state->written.size() >= count; });
 }
 
 bool VirtualMidiDevice::waitUntilDelivered (int timeoutMs) const
 {
-    return waitFor (timeoutMs, [] (State& s) { return s.queue.empty() && ! s.delivering; });
-}
-
-juce::String VirtualMidiDevice::getOutputIdentifier() const    { return deviceOutputId; }
-juce::String VirtualMidiDevice::getInputIdentifier() const     { return deviceInputId; }
-
-int VirtualMidiDevice::getNumOpenInputs() const         { return locked ([] (State& s) { return (int) s.inputs.size(); }); }
-int VirtualMidiDevice::getNumOpenOutputs() const        { return locked ([] (State& s) { return s.openOutputs; }); }
-int VirtualMidiDevice::getNumStopBackgroundThreadCalls() const  { return state->stopBackgroundThreadCalls; }
-
-int VirtualMidiDevice::getNumStartedInputs() const
-{
-    return locked ([] (State& s)
-    {
-        return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (const auto& input) { return input->started.load(); });
-    });
+    std::unique_lock<std::mutex> g (state->lock);
+    return state->changed.wait_for (g, std::chrono::milliseconds (timeoutMs), [&] { return state->queue.empty() && ! state->delivering; });
 }
 
 std::unique_ptr<MidiPorts> VirtualMidiDevice::createPorts() const
 {
-    return std::make_unique<VirtualPorts> (state);
-}
-
-VirtualMidiDevice::ScopedInstall::ScopedInstall (const VirtualMidiDevice& device)
-{
-    MidiPorts::install (device.createPorts());
-}
-
-VirtualMidiDevice::ScopedInstall::~ScopedInstall()
-{
-    MidiPorts::install (nullptr);
+    return std::make_unique<Ports> (state);
 }
