@@ -15,31 +15,100 @@ struct VirtualMidiDevice::State
 {
     struct Input
     {
-        juce::String identifier;
-        MidiPortCallback* callback = nullptr;
-        std::atomic<bool> started { false };    // written under deliveryLock
+        Input (bool device, MidiPortCallback* c) : isDevice (device), callback (c) {}
+        const bool isDevice;
+        MidiPortCallback* const callback;
+        std::atomic<bool> started { false };    // changed under deliveryLock
     };
 
-    juce::Array<juce::MidiDeviceInfo> list (bool outputs) const
+    template <typename Function>
+    auto locked (Function&& function)   { const std::lock_guard<std::mutex> guard (lock); return function (*this); }
+
+    template <typename Condition>
+    bool waitFor (int timeoutMs, Condition&& condition)
     {
-        juce::Array<juce::MidiDeviceInfo> result;
-        const auto& others = outputs ? otherOutputs : otherInputs;
-
-        for (int i = 0; i < others.size(); ++i)
-            result.add ({ others[i], juce::String (outputs ? "virtual-out-before-" : "virtual-in-before-") + juce::String (i) });
-
-        if (plugged)
-            result.add (outputs ? juce::MidiDeviceInfo { outputName, outputId } : juce::MidiDeviceInfo { inputName, inputId });
-
-        return result;
+        std::unique_lock<std::mutex> guard (lock);
+        return changed.wait_for (guard, std::chrono::milliseconds (timeoutMs), [&] { return condition (*this); });
     }
 
-    // Deliveries hold deliveryLock (recursive, so a delivery may stop its own input); it is
-    // taken before lock, never after.
-    std::recursive_mutex deliveryLock;
-    mutable std::mutex lock;
-    mutable std::condition_variable changed;
+    juce::Array<juce::MidiDeviceInfo> list (bool outputs)     // under lock
+    {
+        juce::Array<juce::MidiDeviceInfo> ports;
 
+        for (auto& name : outputs ? otherOutputs : otherInputs)
+            ports.add ({ name, "other-" + name });
+
+        if (plugged)
+            ports.add ({ outputs ? outputName : inputName, outputs ? outputId : inputId });
+
+        return ports;
+    }
+
+    /** The port at the index, or an empty one if there is none or the device refuses to open it. */
+    juce::MidiDeviceInfo find (bool output, int index)
+    {
+        return locked ([=] (State& s)
+        {
+            const auto info = s.list (output)[index];
+            return info.identifier == (output ? outputId : inputId) && (output ? s.refuseOutput : s.refuseInput) ? juce::MidiDeviceInfo() : info;
+        });
+    }
+
+    void write (const juce::MidiMessage& message)
+    {
+        std::unique_lock<std::mutex> guard (lock);
+
+        if (throwOnWrite)
+            throw std::runtime_error ("virtual MIDI write failed");
+
+        ++blockedWrites;
+        changed.notify_all();
+        changed.wait (guard, [this] { return ! writeBlocked; });
+        --blockedWrites;
+
+        if (! plugged)
+            return;
+
+        written.push_back ({ message, juce::Time::getMillisecondCounterHiRes() });
+        changed.notify_all();
+        const auto hook = onWritten;
+        guard.unlock();
+
+        if (hook)
+            hook (message);
+    }
+
+    // A delivery holds deliveryLock, which start() and stop() take too; it is recursive so that
+    // a delivery may stop its own input, and never taken while lock is held.
+    void deliverAll()
+    {
+        std::unique_lock<std::mutex> guard (lock);
+
+        while (changed.wait (guard, [this] { return shuttingDown || ! queue.empty(); }), ! shuttingDown)
+        {
+            const auto message = queue.front();
+            const auto targets = plugged ? inputs : std::vector<std::shared_ptr<Input>>();
+            queue.pop_front();
+            delivering = true;
+            guard.unlock();
+
+            {
+                const std::lock_guard<std::recursive_mutex> delivery (deliveryLock);
+
+                for (auto& input : targets)
+                    if (input->isDevice && input->started)
+                        input->callback->handleIncomingMidiMessage (inputId, message);
+            }
+
+            guard.lock();
+            delivering = false;
+            changed.notify_all();
+        }
+    }
+
+    std::recursive_mutex deliveryLock;
+    std::mutex lock;
+    std::condition_variable changed;
     juce::String outputName, inputName;
     juce::StringArray otherOutputs, otherInputs;
     bool plugged = true, refuseOutput = false, refuseInput = false, throwOnWrite = false, writeBlocked = false;
@@ -54,157 +123,64 @@ struct VirtualMidiDevice::State
 namespace
 {
     using State = VirtualMidiDevice::State;
-    using Guard = std::lock_guard<std::mutex>;
 
     struct OutputPort final : public MidiOutputPort
     {
-        OutputPort (std::shared_ptr<State> s, const juce::MidiDeviceInfo& info)
-            : state (std::move (s)), name (info.name), isDevice (info.identifier == outputId) {}
-
-        ~OutputPort() override                      { const Guard g (state->lock); --state->openOutputs; }
-        juce::String getName() const override       { return name; }
-        void stopBackgroundThread() override        { const Guard g (state->lock); ++state->stopCalls; }
-
-        void sendMessageNow (const juce::MidiMessage& message) override
-        {
-            std::function<void (const juce::MidiMessage&)> hook;
-
-            {
-                std::unique_lock<std::mutex> g (state->lock);
-
-                if (! isDevice)
-                    return;
-
-                if (state->throwOnWrite)
-                    throw std::runtime_error ("virtual MIDI write failed");
-
-                ++state->blockedWrites;
-                state->changed.notify_all();
-                state->changed.wait (g, [this] { return ! state->writeBlocked; });
-                --state->blockedWrites;
-
-                if (! state->plugged)
-                    return;
-
-                state->written.push_back ({ message, juce::Time::getMillisecondCounterHiRes() });
-                hook = state->onWritten;
-                state->changed.notify_all();
-            }
-
-            if (hook)
-                hook (message);
-        }
+        OutputPort (std::shared_ptr<State> s, juce::MidiDeviceInfo i) : state (s), info (i)    { state->locked ([] (State& st) { ++st.openOutputs; }); }
+        ~OutputPort() override                                      { state->locked ([] (State& s) { --s.openOutputs; }); }
+        juce::String getName() const override                       { return info.name; }
+        void sendMessageNow (const juce::MidiMessage& m) override   { if (info.identifier == outputId) state->write (m); }
+        void stopBackgroundThread() override                        { state->locked ([] (State& s) { ++s.stopCalls; }); }
 
         std::shared_ptr<State> state;
-        juce::String name;
-        bool isDevice;
+        juce::MidiDeviceInfo info;
     };
 
     struct InputPort final : public MidiInputPort
     {
-        InputPort (std::shared_ptr<State> s, const juce::MidiDeviceInfo& info, MidiPortCallback* callback)
-            : state (std::move (s)), name (info.name), input (std::make_shared<State::Input>())
+        InputPort (std::shared_ptr<State> s, juce::MidiDeviceInfo i, MidiPortCallback* callback)
+            : state (s), info (i), input (std::make_shared<State::Input> (i.identifier == inputId, callback))
         {
-            input->identifier = info.identifier;
-            input->callback = callback;
-            const Guard g (state->lock);
-            state->inputs.push_back (input);
+            state->locked ([this] (State& st) { st.inputs.push_back (input); });
         }
 
         ~InputPort() override
         {
             stop();
-            const Guard g (state->lock);
-            state->inputs.erase (std::find (state->inputs.begin(), state->inputs.end(), input));
+            state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), input)); });
         }
 
-        juce::String getIdentifier() const override     { return input->identifier; }
-        juce::String getName() const override           { return name; }
+        juce::String getIdentifier() const override     { return info.identifier; }
+        juce::String getName() const override           { return info.name; }
         void start() override                           { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); input->started = true; }
         void stop() override                            { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); input->started = false; }
 
         std::shared_ptr<State> state;
-        juce::String name;
+        juce::MidiDeviceInfo info;
         std::shared_ptr<State::Input> input;
     };
 
     struct Ports final : public MidiPorts
     {
-        explicit Ports (std::shared_ptr<State> s) : state (std::move (s)) {}
+        explicit Ports (std::shared_ptr<State> s) : state (s) {}
 
-        juce::Array<juce::MidiDeviceInfo> getOutputDevices() override  { const Guard g (state->lock); return state->list (true); }
-        juce::Array<juce::MidiDeviceInfo> getInputDevices() override   { const Guard g (state->lock); return state->list (false); }
+        juce::Array<juce::MidiDeviceInfo> getOutputDevices() override  { return state->locked ([] (State& s) { return s.list (true); }); }
+        juce::Array<juce::MidiDeviceInfo> getInputDevices() override   { return state->locked ([] (State& s) { return s.list (false); }); }
 
         std::unique_ptr<MidiOutputPort> openOutput (int index) override
         {
-            const Guard g (state->lock);
-            const auto info = state->list (true)[index];
-
-            if (info.identifier.isEmpty() || (info.identifier == outputId && state->refuseOutput))
-                return {};
-
-            ++state->openOutputs;
-            return std::make_unique<OutputPort> (state, info);
+            const auto info = state->find (true, index);
+            return info.identifier.isEmpty() ? nullptr : std::make_unique<OutputPort> (state, info);
         }
 
         std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
         {
-            juce::MidiDeviceInfo info;
-
-            {
-                const Guard g (state->lock);
-                info = state->list (false)[index];
-
-                if (callback == nullptr || info.identifier.isEmpty() || (info.identifier == inputId && state->refuseInput))
-                    return {};
-            }
-
-            return std::make_unique<InputPort> (state, info, callback);
+            const auto info = state->find (false, index);
+            return info.identifier.isEmpty() || callback == nullptr ? nullptr : std::make_unique<InputPort> (state, info, callback);
         }
 
         std::shared_ptr<State> state;
     };
-
-    void runInputThread (State& state)
-    {
-        for (;;)
-        {
-            juce::MidiMessage message;
-
-            {
-                std::unique_lock<std::mutex> g (state.lock);
-                state.changed.wait (g, [&state] { return state.shuttingDown || ! state.queue.empty(); });
-
-                if (state.shuttingDown)
-                    return;
-
-                message = state.queue.front();
-                state.queue.pop_front();
-                state.delivering = true;
-            }
-
-            {
-                const std::lock_guard<std::recursive_mutex> delivery (state.deliveryLock);
-                std::vector<std::shared_ptr<State::Input>> targets;
-
-                {
-                    const Guard g (state.lock);
-
-                    for (auto& input : state.inputs)
-                        if (state.plugged && input->identifier == inputId)
-                            targets.push_back (input);
-                }
-
-                for (auto& target : targets)
-                    if (target->started)
-                        target->callback->handleIncomingMidiMessage (target->identifier, message);
-            }
-
-            const Guard g (state.lock);
-            state.delivering = false;
-            state.changed.notify_all();
-        }
-    }
 }
 
 //==============================================================================
@@ -213,74 +189,41 @@ VirtualMidiDevice::VirtualMidiDevice (const juce::String& outputName, const juce
 {
     state->outputName = outputName;
     state->inputName = inputName;
-    inputThread = std::thread ([s = state.get()] { runInputThread (*s); });
+    inputThread = std::thread ([s = state.get()] { s->deliverAll(); });
 }
 
 VirtualMidiDevice::~VirtualMidiDevice()
 {
-    locked<void> ([] (State& s) { s.shuttingDown = true; s.writeBlocked = false; s.changed.notify_all(); });
+    state->locked ([] (State& s) { s.shuttingDown = true; s.writeBlocked = false; s.changed.notify_all(); });
     inputThread.join();
 }
 
-template <typename Result>
-Result VirtualMidiDevice::locked (std::function<Result (State&)> function) const
-{
-    const Guard g (state->lock);
-    return function (*state);
-}
+using Hook = std::function<void (const juce::MidiMessage&)>;
 
-void VirtualMidiDevice::setOtherPorts (const juce::StringArray& outputs, const juce::StringArray& inputs)
-{
-    locked<void> ([&] (State& s) { s.otherOutputs = outputs; s.otherInputs = inputs; });
-}
+void VirtualMidiDevice::setOtherPorts (const juce::StringArray& outs, const juce::StringArray& ins)  { state->locked ([&] (State& s) { s.otherOutputs = outs; s.otherInputs = ins; }); }
+void VirtualMidiDevice::plug()                              { state->locked ([] (State& s) { s.plugged = true; }); }
+void VirtualMidiDevice::unplug()                            { state->locked ([] (State& s) { s.plugged = false; }); }
+void VirtualMidiDevice::setRefuseOpen (bool out, bool in)   { state->locked ([=] (State& s) { s.refuseOutput = out; s.refuseInput = in; }); }
+void VirtualMidiDevice::setThrowOnWrite (bool b)            { state->locked ([b] (State& s) { s.throwOnWrite = b; }); }
+void VirtualMidiDevice::setWriteBlocked (bool b)            { state->locked ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }
+void VirtualMidiDevice::setOnMessageWritten (Hook hook)     { state->locked ([&hook] (State& s) { s.onWritten = std::move (hook); }); }
+void VirtualMidiDevice::clearWritten()                      { state->locked ([] (State& s) { s.written.clear(); }); }
+void VirtualMidiDevice::sendToHost (const juce::MidiMessage& m)     { state->locked ([&m] (State& s) { s.queue.push_back (m); s.changed.notify_all(); }); }
 
-void VirtualMidiDevice::plug()                              { locked<void> ([] (State& s) { s.plugged = true; }); }
-void VirtualMidiDevice::unplug()                            { locked<void> ([] (State& s) { s.plugged = false; }); }
-void VirtualMidiDevice::setRefuseOpen (bool out, bool in)   { locked<void> ([=] (State& s) { s.refuseOutput = out; s.refuseInput = in; }); }
-void VirtualMidiDevice::setThrowOnWrite (bool b)            { locked<void> ([b] (State& s) { s.throwOnWrite = b; }); }
-void VirtualMidiDevice::setWriteBlocked (bool b)            { locked<void> ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }
-int VirtualMidiDevice::getNumBlockedWrites() const          { return locked<int> ([] (State& s) { return s.blockedWrites; }); }
-int VirtualMidiDevice::getNumWritten() const                { return locked<int> ([] (State& s) { return (int) s.written.size(); }); }
-void VirtualMidiDevice::clearWritten()                      { locked<void> ([] (State& s) { s.written.clear(); }); }
-int VirtualMidiDevice::getNumOpenInputs() const             { return locked<int> ([] (State& s) { return (int) s.inputs.size(); }); }
-int VirtualMidiDevice::getNumOpenOutputs() const            { return locked<int> ([] (State& s) { return s.openOutputs; }); }
-int VirtualMidiDevice::getNumStopBackgroundThreadCalls() const  { return locked<int> ([] (State& s) { return s.stopCalls; }); }
+std::vector<VirtualMidiDevice::WrittenMessage> VirtualMidiDevice::getWrittenMessages() const    { return state->locked ([] (State& s) { return s.written; }); }
+int VirtualMidiDevice::getNumWritten() const                { return state->locked ([] (State& s) { return (int) s.written.size(); }); }
+int VirtualMidiDevice::getNumBlockedWrites() const          { return state->locked ([] (State& s) { return s.blockedWrites; }); }
+int VirtualMidiDevice::getNumOpenInputs() const             { return state->locked ([] (State& s) { return (int) s.inputs.size(); }); }
+int VirtualMidiDevice::getNumOpenOutputs() const            { return state->locked ([] (State& s) { return s.openOutputs; }); }
+int VirtualMidiDevice::getNumStopBackgroundThreadCalls() const  { return state->locked ([] (State& s) { return s.stopCalls; }); }
 juce::String VirtualMidiDevice::getOutputIdentifier() const { return outputId; }
 juce::String VirtualMidiDevice::getInputIdentifier() const  { return inputId; }
-
-std::vector<VirtualMidiDevice::WrittenMessage> VirtualMidiDevice::getWrittenMessages() const
-{
-    return locked<std::vector<WrittenMessage>> ([] (State& s) { return s.written; });
-}
-
-void VirtualMidiDevice::setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)
-{
-    locked<void> ([&hook] (State& s) { s.onWritten = std::move (hook); });
-}
-
-void VirtualMidiDevice::sendToHost (const juce::MidiMessage& message)
-{
-    locked<void> ([&message] (State& s) { s.queue.push_back (message); s.changed.notify_all(); });
-}
+std::unique_ptr<MidiPorts> VirtualMidiDevice::createPorts() const  { return std::make_unique<Ports> (state); }
 
 int VirtualMidiDevice::getNumStartedInputs() const
 {
-    return locked<int> ([] (State& s) { return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (auto& i) { return i->started.load(); }); });
+    return state->locked ([] (State& s) { return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (auto& i) { return i->started.load(); }); });
 }
 
-bool VirtualMidiDevice::waitForWritten (int count, int timeoutMs) const
-{
-    std::unique_lock<std::mutex> g (state->lock);
-    return state->changed.wait_for (g, std::chrono::milliseconds (timeoutMs), [&] { return (int) state->written.size() >= count; });
-}
-
-bool VirtualMidiDevice::waitUntilDelivered (int timeoutMs) const
-{
-    std::unique_lock<std::mutex> g (state->lock);
-    return state->changed.wait_for (g, std::chrono::milliseconds (timeoutMs), [&] { return state->queue.empty() && ! state->delivering; });
-}
-
-std::unique_ptr<MidiPorts> VirtualMidiDevice::createPorts() const
-{
-    return std::make_unique<Ports> (state);
-}
+bool VirtualMidiDevice::waitForWritten (int count, int ms) const    { return state->waitFor (ms, [count] (State& s) { return (int) s.written.size() >= count; }); }
+bool VirtualMidiDevice::waitUntilDelivered (int ms) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }

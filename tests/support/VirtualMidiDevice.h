@@ -7,14 +7,11 @@
 #include <thread>
 #include <vector>
 
-/** A stand-in for a real device on the MIDI port layer: one output and one input with names
-    chosen by the test, listed after any unrelated ports. Install it with ScopedInstall.
-
-    Writes to the device's output are logged with their time and handed to the written-message
-    hook on the writing thread. sendToHost queues a message that the device's own input thread
-    delivers to every started input of the device. An input's stop() returns only once no
-    delivery to it runs and none follows, also when called from its delivery. Ports may outlive
-    the device object.
+/** A stand-in for a real device on the MIDI port layer: one output and one input, listed after
+    any unrelated ports. Writes to its output are logged and handed to the written-message hook
+    on the writing thread; sendToHost queues a message that the device's own input thread
+    delivers to its started inputs. An input's stop() returns once no delivery to it runs or
+    follows, also when called from its delivery. Ports may outlive the device.
 */
 class VirtualMidiDevice
 {
@@ -24,32 +21,28 @@ public:
 
     void setOtherPorts (const juce::StringArray& outputs, const juce::StringArray& inputs);
     void plug();
-    void unplug();          // the device leaves the lists; its writes and deliveries are lost
+    void unplug();                              // the device leaves the lists; writes and deliveries are lost
     void setRefuseOpen (bool output, bool input);
     void setThrowOnWrite (bool shouldThrow);
     void setWriteBlocked (bool shouldBlock);    // blocked writes wait, unlogged, until released
     int getNumBlockedWrites() const;
 
-    struct WrittenMessage
-    {
-        juce::MidiMessage message;
-        double timeMs = 0;          // juce::Time::getMillisecondCounterHiRes() at the write
-    };
+    struct WrittenMessage { juce::MidiMessage message; double timeMs = 0; };  // time: getMillisecondCounterHiRes()
 
     std::vector<WrittenMessage> getWrittenMessages() const;
     int getNumWritten() const;
     void clearWritten();
-    bool waitForWritten (int count, int timeoutMs = 2000) const;   // without running the message loop
+    bool waitForWritten (int count, int timeoutMs = 2000) const;    // these waits run no message loop
     void setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook);
 
     void sendToHost (const juce::MidiMessage& message);
-    bool waitUntilDelivered (int timeoutMs = 2000) const;          // without running the message loop
+    bool waitUntilDelivered (int timeoutMs = 2000) const;
 
     juce::String getOutputIdentifier() const;
     juce::String getInputIdentifier() const;
-    int getNumOpenInputs() const;           // inputs of any name not yet deleted
+    int getNumOpenInputs() const;           // of any name, not yet deleted
     int getNumStartedInputs() const;
-    int getNumOpenOutputs() const;          // outputs of any name not yet deleted
+    int getNumOpenOutputs() const;          // of any name, not yet deleted
     int getNumStopBackgroundThreadCalls() const;
 
     std::unique_ptr<MidiPorts> createPorts() const;
@@ -65,9 +58,6 @@ public:
     struct State;
 
 private:
-    template <typename Result>
-    Result locked (std::function<Result (State&)> function) const;
-
     std::shared_ptr<State> state;
     std::thread inputThread;
 
