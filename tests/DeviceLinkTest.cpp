@@ -5,36 +5,43 @@
 #include "device/MIDIPortPair.h"
 #include "device/MessageThreadLock.h"
 #include "device/OneButtonAlert.h"
+#include "device/PresetManager.h"
+#include "device/SendMsgHander.h"
 #include "tests/support/DeviceLinkSingletons.h"
+#include "tests/support/DeviceStateResponder.h"
 #include "tests/support/MessageLoop.h"
 #include "tests/support/TrafficBytes.h"
-#include "tests/support/VirtualMidiDevice.h"
+#include "tests/support/TrafficSingletons.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <mutex>
 
 using namespace traffic;
 using Events = std::vector<int>;
+using Log = std::vector<std::string>;
 
-/** A fresh device link on a virtual device, ticked by hand, with alerts counted instead of shown.
-    Connection events (message thread) are recorded as 0 connected, 1 disconnected, 2 close
-    ignored; deliveries are counted and run onDelivery.
+/** The whole device link on a virtual device, ticked by hand, with alerts counted instead of
+    shown. This is the user side on the hub: connection events (message thread) are recorded as
+    0 connected, 1 disconnected, 2 close ignored, states and replies (input thread) in the log.
+    Deliveries to the state machine's listeners are counted and run onDelivery.
 */
 struct DeviceLink : public ::testing::Test,
-                    public MIDIDeviceInterfaceListener,
+                    public UpdateUIListener,
                     public MIDIMessageListener
 {
     void SetUp() override
     {
         useDevice ("Norvo", "Norvo");
         setOneButtonAlertInterceptor ([this] (auto&&...) { ++alerts; });
-        KRMIDIDeviceManager::getInstance()->addConnectionListener (this);
+        hub->addUpdateListener (this);
+        KRMIDIDeviceManager::getInstance()->addConnectionListener (hub);
         manager().stopTimer();
         fsm().addMessageListener (this);
     }
 
-    void TearDown() override    { deleteDeviceLinkSingletons(); setOneButtonAlertInterceptor (nullptr); }
+    void TearDown() override    { deleteTrafficSingletons(); setOneButtonAlertInterceptor (nullptr); }
 
     VirtualMidiDevice& useDevice (const juce::String& output, const juce::String& input)
     {
@@ -76,17 +83,24 @@ struct DeviceLink : public ::testing::Test,
         return condition();
     }
 
-    void deviceConnected() override     { events.push_back (0); }
-    void deviceDisconnected() override  { events.push_back (1); }
-    void deviceCloseIgnored() override  { events.push_back (2); }
+    void deviceConnected() override                     { events.push_back (0); }
+    void deviceDisconnected() override                  { events.push_back (1); }
+    void deviceCloseIgnored() override                  { events.push_back (2); }
+    void deviceState (int state, bool) override         { add ("state " + std::to_string (state)); }
+    void deviceReply (int n, const juce::uint8* d) override     { add ("reply " + hex (Bytes (d, d + n))); }
     void handleMidiMessage (const juce::MidiMessage&) override  { ++delivered; if (onDelivery) onDelivery(); }
+    void add (const std::string& entry)                 { const std::lock_guard<std::mutex> guard (lock); log.push_back (entry); }
+    Log take()                                          { const std::lock_guard<std::mutex> guard (lock); return std::exchange (log, {}); }
 
+    PresetManager* hub = PresetManager::getInstance();
     std::unique_ptr<VirtualMidiDevice::ScopedInstall> install;
     std::unique_ptr<VirtualMidiDevice> device;
     Events events;
     int alerts = 0;
     std::atomic<int> delivered { 0 };
     std::function<void()> onDelivery;
+    std::mutex lock;
+    Log log;
 };
 
 //==============================================================================
@@ -362,4 +376,113 @@ TEST_F (DeviceLink, APendingDeviceStateRequestIsDroppedWhenTheManagerGoesAway)
     testing::internal::CaptureStdout();
     pumpMessagesFor (MIDIManager::deviceStateDelayMs + 200);
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F (DeviceLink, AConnectedDeviceIsAskedForItsStateASecondLaterAndBothAnswersReachTheUserSide)
+{
+    const DeviceStateResponder responder (*device, 3);
+    tick();
+    const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
+    EXPECT_EQ (takeEvents(), Events { 0 });
+    manager().sendDeviceState();    // as the user side does on connection
+    ASSERT_TRUE (pumpMessagesUntil ([&] { const std::lock_guard<std::mutex> guard (lock); return log.size() == 2; }, 4000));
+
+    const auto frames = device->getWrittenMessages();
+    ASSERT_EQ (frames.size(), 2u);
+    EXPECT_TRUE (DeviceStateResponder::isInformationRequest (frames[0].message) && DeviceStateResponder::isStateRead (frames[1].message));
+    EXPECT_GE (frames[0].timeMs - connectedAt, 990.0);
+    EXPECT_EQ (take(), (Log { "state 3", "state 3" }));     // from record 0x2001 and from the system reply
+    EXPECT_EQ (hub->getConnectionState(), 2);
+}
+
+// Update messages go out wrapped once user messages are allowed, their replies come back raw;
+// record requests leave through the pump; the jump sends its two frames, prints one line and closes.
+TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
+{
+    const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
+    connect();
+    hub->sysExMessage (3, start, 1);    // dropped: user messages are not allowed yet
+    manager().isCanSendUserMsg = true;
+    hub->sysExMessage (3, start, 1);
+    hub->sysExMessage (0, start, 1);
+    hub->requestRecord2002();
+    SendMsgHander::getInstance()->requestRecord1006();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return device->getNumWritten() == 4; }));
+
+    device->sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 }));
+    ASSERT_TRUE (device->waitUntilDelivered());
+    EXPECT_EQ (take(), Log { "reply f0 7e 48 04 7f f7" });
+
+    testing::internal::CaptureStdout();
+    hub->softwareJump();
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "ADDR_SYS_SOFTWARE_JUMP:21,25,7e,4d,5a,2d,0a,12, 12,00,20,00, \nconectevent event :1\n");
+    EXPECT_EQ (takeEvents(), Events { 1 });
+
+    std::vector<Bytes> written;
+
+    for (auto& w : device->getWrittenMessages())
+        written.push_back (bytesOf (w.message));
+
+    EXPECT_EQ (written, (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 },
+                                              concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 0, 0xF7 } }),
+                                              concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 6, 1, 0, 0, 0, 0, 0, 0xF7 } }),
+                                              concat ({ signature, { 0x12, 4, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0xF7 } }),
+                                              concat ({ signature, { 0x12, 0x12, 0, 0x20, 0, 0xF7 } }) }));
+}
+
+//==============================================================================
+namespace
+{
+    struct Listener : public UpdateUIListener
+    {
+        Listener (Log& l, std::string n) : log (l), name (std::move (n)) {}
+        void deviceConnected() override     { log.push_back (name); if (onCall) onCall(); }
+        void deviceReply (int, const juce::uint8*) override     { ++calls; juce::Thread::yield(); ++calls; }
+
+        Log& log;
+        std::string name;
+        std::function<void()> onCall;
+        int calls = 0;      // plain on purpose: an overlapping call is a race for the sanitizers
+    };
+}
+
+TEST (Hub, ListenersAreCalledNewestFirstAndMayChangeTheListDuringAWalk)
+{
+    PresetManager hub;
+    Log log;
+    Listener a (log, "a"), b (log, "b"), c (log, "c"), d (log, "d"), newcomer (log, "new");
+
+    for (auto* listener : { &a, &b, &c, &d, &a })    // held once
+        hub.addUpdateListener (listener);
+
+    // b leaves with d, called already, and adds a newcomer, not called in this walk; then the
+    // newcomer leaves with c, which has not been called yet and is not.
+    b.onCall = [&] { hub.removeUpdateListener (&b); hub.removeUpdateListener (&d); hub.addUpdateListener (&newcomer); };
+    hub.deviceConnected();
+    newcomer.onCall = [&] { hub.removeUpdateListener (&newcomer); hub.removeUpdateListener (&c); };
+    hub.deviceConnected();
+    EXPECT_EQ (log, (Log { "d", "c", "b", "a", "new", "a" }));
+}
+
+// Replies are walked on the MIDI input thread while the message thread adds and removes
+// listeners: once its removal has returned, a listener is never called again.
+TEST (Hub, ARemovedListenerIsNeverCalledAfterItsRemovalReturns)
+{
+    PresetManager hub;
+    Log log;
+    std::atomic<bool> stop { false };
+    const juce::uint8 reply[] = { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 };
+    std::thread input ([&] { while (! stop) hub.sysExMessage (6, reply, 0); });
+
+    for (int i = 0; i < 2000; ++i)
+    {
+        auto listener = std::make_unique<Listener> (log, "");
+        hub.addUpdateListener (listener.get());
+        juce::Thread::yield();
+        hub.removeUpdateListener (listener.get());
+        EXPECT_EQ (listener->calls % 2, 0);
+    }
+
+    stop = true;
+    input.join();
 }

@@ -14,6 +14,7 @@ namespace traffic
 
     inline Bytes bytesOf (const juce::MidiMessage& m)   { return { m.getRawData(), m.getRawData() + m.getRawDataSize() }; }
     inline juce::MidiMessage toMessage (const Bytes& b) { return juce::MidiMessage (b.data(), (int) b.size(), 0.0); }
+    inline std::string hex (const Bytes& b)             { return juce::String::toHexString (b.data(), (int) b.size()).toStdString(); }
 
     /** Bytes [from, from + count) of a sequence that differs for each seed. */
     inline Bytes counting (int count, int from = 0, int seed = 0)
