@@ -1,6 +1,6 @@
 #pragma once
 
-/** Deletes the device link's singletons, newest first, as the framework's shutdown would,
-    so that the next test builds fresh ones. Closes the ports on the way.
+/** Deletes the device link's singletons, newest first, as the framework's shutdown would (closing
+    the ports on the way), so that the next test builds fresh ones.
 */
 void deleteDeviceLinkSingletons();

@@ -1,22 +1,22 @@
 #pragma once
 
-#include "tests/support/VirtualMidiDevice.h"
+#include "tests/support/TrafficBytes.h"
 
 #include <optional>
 
-/** Teaches a VirtualMidiDevice to answer the device-state request as a device in the given
-    state: the information request gets record 0x2001 in one data packet chunk, the state read
-    a 15-byte system reply, both sent back on the device's input thread.
+/** The two frames of the device-state request, as a device sees them, and the system reply
+    with which it answers (state, then the device kind in the long form).
 */
 struct DeviceStateResponder
 {
-    DeviceStateResponder (VirtualMidiDevice& device, int state);
-    ~DeviceStateResponder()     { device.setOnMessageWritten (nullptr); }
+    static bool isInformationRequest (const juce::MidiMessage& m)   { return traffic::bytesOf (m) == traffic::chunk (4, 0, { 0x01, 0x20, 0, 0 }); }
+    static bool isStateRead (const juce::MidiMessage& m)            { return traffic::bytesOf (m) == stateFrame ({ 0xF7 }); }
 
-    static bool isInformationRequest (const juce::MidiMessage& message);
-    static bool isStateRead (const juce::MidiMessage& message);
-    static juce::MidiMessage makeSystemReply (int state, std::optional<int> kind);
+    static juce::MidiMessage makeSystemReply (int state, std::optional<int> kind)
+    {
+        return traffic::toMessage (kind.has_value() ? stateFrame ({ (juce::uint8) state, (juce::uint8) *kind, 0xF7 })
+                                                    : stateFrame ({ (juce::uint8) state, 0xF7 }));
+    }
 
-    VirtualMidiDevice& device;
-    JUCE_DECLARE_NON_COPYABLE (DeviceStateResponder)
+    static traffic::Bytes stateFrame (const traffic::Bytes& end)    { return traffic::concat ({ traffic::signature, { 0x11, 0x12, 0, 0, 0 }, end }); }
 };

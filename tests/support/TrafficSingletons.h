@@ -1,7 +1,6 @@
 #pragma once
 
-/** Deletes the hub, its chain (sender, transport, dispatcher) and the device link's
-    singletons, in an order that stops the pump and closes the ports before the objects
-    they reach go, so that the next test builds a fresh, fully wired device link.
+/** Deletes the hub, its chain and the device link's singletons, stopping the pump and closing the
+    ports before the objects they reach go, so that the next test builds a fresh device link.
 */
 void deleteTrafficSingletons();

@@ -2,10 +2,12 @@
 
 #include "device/MidiPorts.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
-#include <memory>
+#include <mutex>
 #include <thread>
-#include <vector>
 
 /** A stand-in for a real device on the MIDI port layer: one output and one input, listed after
     any unrelated ports. Writes to its output are logged and handed to the written-message hook
@@ -16,34 +18,71 @@
 class VirtualMidiDevice
 {
 public:
+    struct WrittenMessage { juce::MidiMessage message; double timeMs = 0; };  // time: getMillisecondCounterHiRes()
+
+    /** What the device and its ports share. */
+    struct State
+    {
+        struct Input
+        {
+            Input (bool device, MidiPortCallback* c) : isDevice (device), callback (c) {}
+            const bool isDevice;
+            MidiPortCallback* const callback;
+            std::atomic<bool> started { false };    // changed under deliveryLock
+        };
+
+        template <typename Function>
+        auto locked (Function&& function)   { const std::lock_guard<std::mutex> guard (lock); return function (*this); }
+
+        template <typename Condition>
+        bool waitFor (int timeoutMs, Condition&& condition)
+        {
+            std::unique_lock<std::mutex> guard (lock);
+            return changed.wait_for (guard, std::chrono::milliseconds (timeoutMs), [&] { return condition (*this); });
+        }
+
+        juce::Array<juce::MidiDeviceInfo> list (bool outputs);
+        void write (const juce::MidiMessage& message);
+        void deliverAll();
+
+        std::recursive_mutex deliveryLock;      // held by a delivery, start() and stop(); never taken under lock
+        std::mutex lock;
+        std::condition_variable changed;
+        juce::String outputName, inputName;
+        juce::StringArray otherOutputs, otherInputs;
+        bool plugged = true, throwOnWrite = false, writeBlocked = false;
+        bool delivering = false, shuttingDown = false;
+        int blockedWrites = 0, openOutputs = 0;
+        std::vector<WrittenMessage> written;
+        std::function<void (const juce::MidiMessage&)> onWritten;
+        std::deque<juce::MidiMessage> queue;
+        std::vector<std::shared_ptr<Input>> inputs;
+    };
+
     explicit VirtualMidiDevice (const juce::String& outputName = "Norvo", const juce::String& inputName = "Norvo");
     ~VirtualMidiDevice();
 
-    void setOtherPorts (const juce::StringArray& outputs, const juce::StringArray& inputs);
-    void plug();
-    void unplug();                              // the device leaves the lists; writes and deliveries are lost
-    void setRefuseOpen (bool output, bool input);
-    void setThrowOnWrite (bool shouldThrow);
-    void setWriteBlocked (bool shouldBlock);    // blocked writes wait, unlogged, until released
-    int getNumBlockedWrites() const;
+    void setOtherPorts (const juce::StringArray& outs, const juce::StringArray& ins)    { state->locked ([&] (State& s) { s.otherOutputs = outs; s.otherInputs = ins; }); }
+    void plug()                             { state->locked ([] (State& s) { s.plugged = true; }); }
+    void unplug()                           { state->locked ([] (State& s) { s.plugged = false; }); }     // writes and deliveries are lost
+    void setThrowOnWrite (bool b)           { state->locked ([b] (State& s) { s.throwOnWrite = b; }); }
+    void setWriteBlocked (bool b)           { state->locked ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }  // writes wait, unlogged
+    void clearWritten()                     { state->locked ([] (State& s) { s.written.clear(); }); }
+    void sendToHost (const juce::MidiMessage& m)    { state->locked ([&m] (State& s) { s.queue.push_back (m); s.changed.notify_all(); }); }
+    void setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)  { state->locked ([&] (State& s) { s.onWritten = std::move (hook); }); }
 
-    struct WrittenMessage { juce::MidiMessage message; double timeMs = 0; };  // time: getMillisecondCounterHiRes()
-
-    std::vector<WrittenMessage> getWrittenMessages() const;
-    int getNumWritten() const;
-    void clearWritten();
-    bool waitForWritten (int count, int timeoutMs = 2000) const;    // these waits run no message loop
-    void setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook);
-
-    void sendToHost (const juce::MidiMessage& message);
-    bool waitUntilDelivered (int timeoutMs = 2000) const;
-
+    std::vector<WrittenMessage> getWrittenMessages() const  { return state->locked ([] (State& s) { return s.written; }); }
+    int getNumWritten() const               { return state->locked ([] (State& s) { return (int) s.written.size(); }); }
+    int getNumBlockedWrites() const         { return state->locked ([] (State& s) { return s.blockedWrites; }); }
+    int getNumOpenInputs() const            { return state->locked ([] (State& s) { return (int) s.inputs.size(); }); }     // of any name
+    int getNumOpenOutputs() const           { return state->locked ([] (State& s) { return s.openOutputs; }); }             // of any name
+    int getNumStartedInputs() const;
     juce::String getOutputIdentifier() const;
     juce::String getInputIdentifier() const;
-    int getNumOpenInputs() const;           // of any name, not yet deleted
-    int getNumStartedInputs() const;
-    int getNumOpenOutputs() const;          // of any name, not yet deleted
-    int getNumStopBackgroundThreadCalls() const;
+
+    // These waits run no message loop.
+    bool waitForWritten (int count, int ms = 2000) const    { return state->waitFor (ms, [=] (State& s) { return (int) s.written.size() >= count; }); }
+    bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
 
     std::unique_ptr<MidiPorts> createPorts() const;
 
@@ -55,10 +94,8 @@ public:
         JUCE_DECLARE_NON_COPYABLE (ScopedInstall)
     };
 
-    struct State;
-
 private:
-    std::shared_ptr<State> state;
+    std::shared_ptr<State> state = std::make_shared<State>();
     std::thread inputThread;
 
     JUCE_DECLARE_NON_COPYABLE (VirtualMidiDevice)
