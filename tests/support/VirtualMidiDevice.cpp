@@ -1,65 +1,75 @@
 #include "tests/support/VirtualMidiDevice.h"
 
+#include <atomic>
 #include <stdexcept>
+
+using State = VirtualMidiDevice::State;
 
 namespace
 {
     const juce::String outputId = "virtual-out-device", inputId = "virtual-in-device";
-    using State = VirtualMidiDevice::State;
+
+    juce::MidiDeviceInfo portAt (State& s, bool output, int index)
+    {
+        return s.locked ([=] (State& st) { return st.plugged && index == 0 ? juce::MidiDeviceInfo { output ? st.outputName : st.inputName, output ? outputId : inputId }
+                                                                          : juce::MidiDeviceInfo(); });
+    }
 
     struct OutputPort final : public MidiOutputPort
     {
-        OutputPort (std::shared_ptr<State> s, juce::MidiDeviceInfo i) : state (s), info (i)    { state->locked ([] (State& st) { ++st.openOutputs; }); }
+        explicit OutputPort (std::shared_ptr<State> s) : state (s)  { state->locked ([] (State& st) { ++st.openOutputs; }); }
         ~OutputPort() override                                      { state->locked ([] (State& s) { --s.openOutputs; }); }
-        juce::String getName() const override                       { return info.name; }
-        void sendMessageNow (const juce::MidiMessage& m) override   { if (info.identifier == outputId) state->write (m); }
+        juce::String getName() const override                       { return state->outputName; }
+        void sendMessageNow (const juce::MidiMessage& m) override   { state->write (m); }
         void stopBackgroundThread() override                        {}
 
         std::shared_ptr<State> state;
-        juce::MidiDeviceInfo info;
     };
+}
 
-    struct InputPort final : public MidiInputPort
+struct VirtualMidiDevice::Input final : public MidiInputPort
+{
+    Input (std::shared_ptr<State> s, MidiPortCallback* c) : state (s), callback (c)     { state->locked ([this] (State& st) { st.inputs.push_back (this); }); }
+
+    ~Input() override
     {
-        InputPort (std::shared_ptr<State> s, juce::MidiDeviceInfo i, MidiPortCallback* callback)
-            : state (s), info (i), input (std::make_shared<State::Input> (i.identifier == inputId, callback))
-        {
-            state->locked ([this] (State& st) { st.inputs.push_back (input); });
-        }
+        stop();
+        state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), this)); });
+    }
 
-        ~InputPort() override
-        {
-            stop();
-            state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), input)); });
-        }
+    juce::String getIdentifier() const override     { return inputId; }
+    juce::String getName() const override           { return state->inputName; }
+    void start() override                           { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); started = true; }
+    void stop() override                            { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); started = false; }
 
-        juce::String getIdentifier() const override     { return info.identifier; }
-        juce::String getName() const override           { return info.name; }
-        void start() override                           { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); input->started = true; }
-        void stop() override                            { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); input->started = false; }
+    std::shared_ptr<State> state;
+    MidiPortCallback* const callback;
+    std::atomic<bool> started { false };    // changed under deliveryLock
+};
 
-        std::shared_ptr<State> state;
-        juce::MidiDeviceInfo info;
-        std::shared_ptr<State::Input> input;
-    };
-
+namespace
+{
     struct Ports final : public MidiPorts
     {
         explicit Ports (std::shared_ptr<State> s) : state (s) {}
 
-        juce::Array<juce::MidiDeviceInfo> getOutputDevices() override  { return state->locked ([] (State& s) { return s.list (true); }); }
-        juce::Array<juce::MidiDeviceInfo> getInputDevices() override   { return state->locked ([] (State& s) { return s.list (false); }); }
+        juce::Array<juce::MidiDeviceInfo> getOutputDevices() override  { return list (true); }
+        juce::Array<juce::MidiDeviceInfo> getInputDevices() override   { return list (false); }
+
+        juce::Array<juce::MidiDeviceInfo> list (bool outputs)
+        {
+            const auto port = portAt (*state, outputs, 0);
+            return port.identifier.isEmpty() ? juce::Array<juce::MidiDeviceInfo>() : juce::Array<juce::MidiDeviceInfo> { port };
+        }
 
         std::unique_ptr<MidiOutputPort> openOutput (int index) override
         {
-            const auto info = state->locked ([=] (State& s) { return s.list (true)[index]; });
-            return info.identifier.isEmpty() ? nullptr : std::make_unique<OutputPort> (state, info);
+            return portAt (*state, true, index).identifier.isEmpty() ? nullptr : std::make_unique<OutputPort> (state);
         }
 
         std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
         {
-            const auto info = state->locked ([=] (State& s) { return s.list (false)[index]; });
-            return info.identifier.isEmpty() || callback == nullptr ? nullptr : std::make_unique<InputPort> (state, info, callback);
+            return portAt (*state, false, index).identifier.isEmpty() || callback == nullptr ? nullptr : std::make_unique<VirtualMidiDevice::Input> (state, callback);
         }
 
         std::shared_ptr<State> state;
@@ -67,19 +77,6 @@ namespace
 }
 
 //==============================================================================
-juce::Array<juce::MidiDeviceInfo> State::list (bool outputs)     // under lock
-{
-    juce::Array<juce::MidiDeviceInfo> ports;
-
-    for (auto& name : outputs ? otherOutputs : otherInputs)
-        ports.add ({ name, "other-" + name });
-
-    if (plugged)
-        ports.add ({ outputs ? outputName : inputName, outputs ? outputId : inputId });
-
-    return ports;
-}
-
 void State::write (const juce::MidiMessage& message)
 {
     std::unique_lock<std::mutex> guard (lock);
@@ -106,27 +103,32 @@ void State::write (const juce::MidiMessage& message)
 
 void State::deliverAll()
 {
-    std::unique_lock<std::mutex> guard (lock);
-
-    while (changed.wait (guard, [this] { return shuttingDown || ! queue.empty(); }), ! shuttingDown)
+    for (;;)
     {
-        const auto message = queue.front();
-        const auto targets = plugged ? inputs : std::vector<std::shared_ptr<Input>>();
-        queue.pop_front();
-        delivering = true;
-        guard.unlock();
+        juce::MidiMessage message;
 
         {
+            std::unique_lock<std::mutex> guard (lock);
+            changed.wait (guard, [this] { return shuttingDown || ! queue.empty(); });
+
+            if (shuttingDown)
+                return;
+
+            message = queue.front();
+            queue.pop_front();
+            delivering = true;
+        }
+
+        {
+            // No input can be deleted while this is held, except by its own delivery.
             const std::lock_guard<std::recursive_mutex> delivery (deliveryLock);
 
-            for (auto& input : targets)
-                if (input->isDevice && input->started)
+            for (auto* input : locked ([] (State& s) { return s.plugged ? s.inputs : std::vector<Input*>(); }))
+                if (input->started)
                     input->callback->handleIncomingMidiMessage (inputId, message);
         }
 
-        guard.lock();
-        delivering = false;
-        changed.notify_all();
+        locked ([] (State& s) { s.delivering = false; s.changed.notify_all(); });
     }
 }
 
@@ -146,7 +148,7 @@ VirtualMidiDevice::~VirtualMidiDevice()
 
 int VirtualMidiDevice::getNumStartedInputs() const
 {
-    return state->locked ([] (State& s) { return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (auto& i) { return i->started.load(); }); });
+    return state->locked ([] (State& s) { return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (auto* i) { return i->started.load(); }); });
 }
 
 juce::String VirtualMidiDevice::getOutputIdentifier() const             { return outputId; }

@@ -2,35 +2,27 @@
 
 #include "device/MidiPorts.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
-/** A stand-in for a real device on the MIDI port layer: one output and one input, listed after
-    any unrelated ports. Writes to its output are logged and handed to the written-message hook
-    on the writing thread; sendToHost queues a message that the device's own input thread
-    delivers to its started inputs. An input's stop() returns once no delivery to it runs or
-    follows, also when called from its delivery. Ports may outlive the device.
+/** A stand-in for a real device on the MIDI port layer: one output and one input. Writes to its
+    output are logged and handed to the written-message hook on the writing thread; sendToHost
+    queues a message that the device's own input thread delivers to its started inputs. An
+    input's stop() returns once no delivery to it runs or follows, also when called from its
+    delivery. Ports may outlive the device.
 */
 class VirtualMidiDevice
 {
 public:
     struct WrittenMessage { juce::MidiMessage message; double timeMs = 0; };  // time: getMillisecondCounterHiRes()
+    struct Input;
 
     /** What the device and its ports share. */
     struct State
     {
-        struct Input
-        {
-            Input (bool device, MidiPortCallback* c) : isDevice (device), callback (c) {}
-            const bool isDevice;
-            MidiPortCallback* const callback;
-            std::atomic<bool> started { false };    // changed under deliveryLock
-        };
-
         template <typename Function>
         auto locked (Function&& function)   { const std::lock_guard<std::mutex> guard (lock); return function (*this); }
 
@@ -41,30 +33,26 @@ public:
             return changed.wait_for (guard, std::chrono::milliseconds (timeoutMs), [&] { return condition (*this); });
         }
 
-        juce::Array<juce::MidiDeviceInfo> list (bool outputs);
         void write (const juce::MidiMessage& message);
         void deliverAll();
 
-        std::recursive_mutex deliveryLock;      // held by a delivery, start() and stop(); never taken under lock
+        std::recursive_mutex deliveryLock;      // held by a delivery, start() and stop(); taken before lock
         std::mutex lock;
         std::condition_variable changed;
         juce::String outputName, inputName;
-        juce::StringArray otherOutputs, otherInputs;
-        bool plugged = true, throwOnWrite = false, writeBlocked = false;
-        bool delivering = false, shuttingDown = false;
+        bool plugged = true, throwOnWrite = false, writeBlocked = false, delivering = false, shuttingDown = false;
         int blockedWrites = 0, openOutputs = 0;
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
         std::deque<juce::MidiMessage> queue;
-        std::vector<std::shared_ptr<Input>> inputs;
+        std::vector<Input*> inputs;
     };
 
     explicit VirtualMidiDevice (const juce::String& outputName = "Norvo", const juce::String& inputName = "Norvo");
     ~VirtualMidiDevice();
 
-    void setOtherPorts (const juce::StringArray& outs, const juce::StringArray& ins)    { state->locked ([&] (State& s) { s.otherOutputs = outs; s.otherInputs = ins; }); }
     void plug()                             { state->locked ([] (State& s) { s.plugged = true; }); }
-    void unplug()                           { state->locked ([] (State& s) { s.plugged = false; }); }     // writes and deliveries are lost
+    void unplug()                           { state->locked ([] (State& s) { s.plugged = false; }); }  // not listed; writes and deliveries lost
     void setThrowOnWrite (bool b)           { state->locked ([b] (State& s) { s.throwOnWrite = b; }); }
     void setWriteBlocked (bool b)           { state->locked ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }  // writes wait, unlogged
     void clearWritten()                     { state->locked ([] (State& s) { s.written.clear(); }); }
@@ -74,8 +62,8 @@ public:
     std::vector<WrittenMessage> getWrittenMessages() const  { return state->locked ([] (State& s) { return s.written; }); }
     int getNumWritten() const               { return state->locked ([] (State& s) { return (int) s.written.size(); }); }
     int getNumBlockedWrites() const         { return state->locked ([] (State& s) { return s.blockedWrites; }); }
-    int getNumOpenInputs() const            { return state->locked ([] (State& s) { return (int) s.inputs.size(); }); }     // of any name
-    int getNumOpenOutputs() const           { return state->locked ([] (State& s) { return s.openOutputs; }); }             // of any name
+    int getNumOpenInputs() const            { return state->locked ([] (State& s) { return (int) s.inputs.size(); }); }
+    int getNumOpenOutputs() const           { return state->locked ([] (State& s) { return s.openOutputs; }); }
     int getNumStartedInputs() const;
     juce::String getOutputIdentifier() const;
     juce::String getInputIdentifier() const;
