@@ -1,3 +1,4 @@
+#include "device/CPackTrans.h"
 #include "device/ConstVar.h"
 #include "device/KRMIDIDeviceManager.h"
 #include "device/MIDIManager.h"
@@ -5,6 +6,8 @@
 #include "device/MessageThreadLock.h"
 #include "device/OneButtonAlert.h"
 #include "device/PresetManager.h"
+#include "device/ReceivedMsgHandle.h"
+#include "device/Records.h"
 #include "device/SendMsgHander.h"
 #include "tests/support/DeviceStateResponder.h"
 #include "tests/support/MessageLoop.h"
@@ -23,13 +26,10 @@ using Outcome = std::pair<juce::uint32, Log>;     // the state and what the user
     user side on the hub: connection events are logged as c(onnected), d(isconnected) and
     i(gnored close), replies and states in full; deliveries to the state machine are counted.
 */
-struct DeviceLink : public ::testing::Test,
-                    public UpdateUIListener,
-                    public MIDIMessageListener
+struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDIMessageListener
 {
     void SetUp() override
     {
-        useDevice ("Norvo", "Norvo");
         setOneButtonAlertInterceptor ([] (auto&&...) {});
         hub->addUpdateListener (this);
         KRMIDIDeviceManager::getInstance()->addConnectionListener (hub);
@@ -39,14 +39,6 @@ struct DeviceLink : public ::testing::Test,
 
     void TearDown() override    { deleteTrafficSingletons(); setOneButtonAlertInterceptor (nullptr); }
 
-    VirtualMidiDevice& useDevice (const juce::String& output, const juce::String& input)
-    {
-        install.reset();
-        device = std::make_unique<VirtualMidiDevice> (output, input);
-        install = std::make_unique<VirtualMidiDevice::ScopedInstall> (*device);
-        return *device;
-    }
-
     MIDIManager& manager()      { return *MIDIManager::getInstance(); }
     MIDIUSBFsm& fsm()           { return manager().getStateMachine(); }
     MIDIPortPair& pair()        { return manager().getPortPair(); }
@@ -55,13 +47,17 @@ struct DeviceLink : public ::testing::Test,
     void tick (int count = 1)   { for (int i = 0; i < count; ++i) manager().timerCallback(); }
     void fire (int event)       { const auto m = frame(); fsm().fireEvent (event, const_cast<juce::MidiMessage*> (&m)); }
     void scan()                 { pair().close(); fsm().setCurrentState (stateSearching); tick(); }
+    void connect()              { scan(); ASSERT_TRUE (state() == stateConnected && pair().hasOutput() && pair().hasInput()); take(); }
     static juce::MidiMessage frame()    { return toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }); }
 
-    void connect()
+    std::vector<Bytes> written()
     {
-        scan();
-        ASSERT_TRUE (state() == stateConnected && pair().hasOutput() && pair().hasInput());
-        take();
+        std::vector<Bytes> all;
+
+        for (auto& w : device.getWrittenMessages())
+            all.push_back (bytesOf (w.message));
+
+        return all;
     }
 
     static bool waitUntil (const std::function<bool()>& condition)      // without running the message loop
@@ -82,15 +78,14 @@ struct DeviceLink : public ::testing::Test,
     Log take()                                                  { const std::lock_guard<std::mutex> g (lock); return std::exchange (log, {}); }
 
     PresetManager* hub = PresetManager::getInstance();
-    std::unique_ptr<VirtualMidiDevice::ScopedInstall> install;
-    std::unique_ptr<VirtualMidiDevice> device;
+    VirtualMidiDevice device;
+    VirtualMidiDevice::ScopedInstall install { device };
     std::atomic<int> delivered { 0 };
     std::function<void()> onDelivery;
     std::mutex lock;
     Log log;
 };
 
-//==============================================================================
 TEST_F (DeviceLink, EveryStateAndEventFollowsTheTransitionTable)
 {
     // For events 0 to 7: the state after, the connection events, a frame written w, a message
@@ -118,7 +113,7 @@ TEST_F (DeviceLink, EveryStateAndEventFollowsTheTransitionTable)
             fsm().setCurrentState (from);
             take();
             delivered = 0;
-            device->clearWritten();
+            device.clearWritten();
             fire (event);
 
             auto outcome = std::to_string (state());
@@ -126,13 +121,13 @@ TEST_F (DeviceLink, EveryStateAndEventFollowsTheTransitionTable)
             for (auto& entry : take())      // deliveries also come back as update replies
                 outcome += entry.rfind ("reply", 0) == 0 ? "" : entry;
 
-            outcome += std::string ((size_t) device->getNumWritten(), 'w') + std::string ((size_t) delivered.load(), 'm');
+            outcome += std::string ((size_t) device.getNumWritten(), 'w') + std::string ((size_t) delivered.load(), 'm');
             EXPECT_EQ (outcome, juce::isPositiveAndBelow (event, 8) ? row[(size_t) event] : std::to_string (from)) << from << ", " << event;
         }
 
     // A message from any input but the open one fires nothing.
     fsm().getPortCallback()->handleIncomingMidiMessage ("other-Keys", frame());
-    fsm().getPortCallback()->handleIncomingMidiMessage (device->getInputIdentifier().toUpperCase(), frame());
+    fsm().getPortCallback()->handleIncomingMidiMessage (device.getInputIdentifier().toUpperCase(), frame());
     EXPECT_EQ (delivered.load(), 0);
 }
 
@@ -148,7 +143,8 @@ TEST_F (DeviceLink, ScanLooksForTheWordNorvoAndTellsTheSmallModelByTheOutputName
 
     for (const auto& row : rows)
     {
-        useDevice (row.output, row.input);
+        VirtualMidiDevice named (row.output, row.input);
+        const VirtualMidiDevice::ScopedInstall installNamed (named);
         ConstVar::getInstance()->isFullSizeModel = row.fullSize != 1;
         ConstVar::getInstance()->deviceKind = 7;
         scan();
@@ -165,11 +161,11 @@ TEST_F (DeviceLink, ScanLooksForTheWordNorvoAndTellsTheSmallModelByTheOutputName
 TEST_F (DeviceLink, AfterADisconnectTicks1To25CloseThePortsAgainTick26SearchesAndTick27Scans)
 {
     connect();
-    device->unplug();
+    device.unplug();
     tick (11);
     fsm().setCurrentState (stateConnected);
     tick();     // a second disconnect starts the count again
-    device->plug();
+    device.plug();
 
     for (int t = 1; t <= 25; ++t)
     {
@@ -190,7 +186,7 @@ TEST_F (DeviceLink, ACloseWhileBusyOrAThrowingSendClosesThePortsAndTheNextTickDi
     {
         connect();
         fsm().setCurrentState (throwing ? stateIdle : stateBusy);
-        device->setThrowOnWrite (throwing);
+        device.setThrowOnWrite (throwing);
         throwing ? fire (evSendSysEx) : closeDevice();
         EXPECT_EQ (state(), throwing ? stateIdle : stateBusy);
         EXPECT_FALSE (pair().hasInput() || pair().hasOutput());
@@ -204,14 +200,14 @@ TEST_F (DeviceLink, ACloseWhileBusyOrAThrowingSendClosesThePortsAndTheNextTickDi
 TEST_F (DeviceLink, AWriteThatFailsInADeliveryStopsTheInputAtOnceAndDeletesItLaterOnTheMessageThread)
 {
     connect();
-    device->setThrowOnWrite (true);
+    device.setThrowOnWrite (true);
     onDelivery = [this] { fire (evSendSysEx); };
-    device->sendToHost (frame());
-    ASSERT_TRUE (device->waitUntilDelivered());
+    device.sendToHost (frame());
+    ASSERT_TRUE (device.waitUntilDelivered());
 
     EXPECT_FALSE (pair().hasInput());
-    EXPECT_EQ (std::make_pair (device->getNumStartedInputs(), device->getNumOpenInputs()), std::make_pair (0, 1));
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return device->getNumOpenInputs() == 0; }));
+    EXPECT_EQ (std::make_pair (device.getNumStartedInputs(), device.getNumOpenInputs()), std::make_pair (0, 1));
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenInputs() == 0; }));
     tick();
     EXPECT_EQ (state(), stateDisconnected);
 }
@@ -221,7 +217,7 @@ TEST_F (DeviceLink, ClosingWhileADeliveryWaitsForTheMessageThreadDoesNotDeadlock
     connect();
     std::atomic<int> entered { 0 }, gained { 0 };
     onDelivery = [&] { ++entered; const MessageThreadLock lock; gained += lock.lockWasGained() ? 1 : 0; };
-    device->sendToHost (frame());
+    device.sendToHost (frame());
 
     while (entered == 0)    // the delivery now waits for this thread, which runs no message loop
         std::this_thread::yield();
@@ -231,60 +227,58 @@ TEST_F (DeviceLink, ClosingWhileADeliveryWaitsForTheMessageThreadDoesNotDeadlock
     closeDevice();
     closed.set_value();
     watchdog.join();
-    EXPECT_TRUE (device->waitUntilDelivered());
-    EXPECT_EQ (std::make_pair (gained.load(), device->getNumOpenInputs()), std::make_pair (0, 0));
+    EXPECT_TRUE (device.waitUntilDelivered());
+    EXPECT_EQ (std::make_pair (gained.load(), device.getNumOpenInputs()), std::make_pair (0, 0));
 
     connect();      // once the close is over, deliveries get the lock again
-    device->sendToHost (frame());
+    device.sendToHost (frame());
     EXPECT_TRUE (pumpMessagesUntil ([&] { return gained.load() == 1; }));
 }
 
-//==============================================================================
 TEST_F (DeviceLink, AtMostFiveSendsAreInFlightAndThePairMayGoWhileTheyRun)
 {
     connect();
-    device->setWriteBlocked (true);
+    device.setWriteBlocked (true);
 
     for (int i = 0; i < 6; ++i)
         pair().sendMessage (frame());
 
     EXPECT_EQ (pair().getSendsInFlight(), 5);
-    ASSERT_TRUE (waitUntil ([&] { return device->getNumBlockedWrites() == 5; }));
+    ASSERT_TRUE (waitUntil ([&] { return device.getNumBlockedWrites() == 5; }));
     MIDIManager::deleteInstance();
-    device->setWriteBlocked (false);
-    EXPECT_TRUE (waitUntil ([&] { return device->getNumOpenOutputs() == 0; }));     // released by the last sender
-    EXPECT_EQ (device->getNumWritten(), 5);
+    device.setWriteBlocked (false);
+    EXPECT_TRUE (waitUntil ([&] { return device.getNumOpenOutputs() == 0; }));     // released by the last sender
+    EXPECT_EQ (device.getNumWritten(), 5);
 }
 
-//==============================================================================
 TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAnd200MsApartAndBothAnswersArrive)
 {
     tick();
     const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
     manager().sendDeviceState();    // as the user side does on connection
     testing::internal::CaptureStdout();
-    ASSERT_TRUE (pumpMessagesUntil ([&] { return device->getNumWritten() == 2; }, 4000));
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 2; }, 4000));
     EXPECT_EQ (state(), stateConnected);    // the frames bypass the state machine
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "set isCanSendUserMsg:1 \n21,25,7E,4D,5A,2D,0A,11,04,00,00,00,00,01,02,00,00,00,00,00,\n"
                                                        "ADDR_SYS_SOFTWARE_STATE:21,25,7e,4d,5a,2d,0a,11, 12,00,00,00, \n");
 
-    const auto written = device->getWrittenMessages();
-    EXPECT_EQ (bytesOf (written[0].message), concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0xF7 } }));
-    EXPECT_EQ (bytesOf (written[1].message), concat ({ signature, { 0x11, 0x12, 0, 0, 0, 0xF7 } }));
-    EXPECT_GE (written[0].timeMs - connectedAt, 990.0);
-    EXPECT_GE (written[1].timeMs - written[0].timeMs, 200.0);
-    EXPECT_TRUE (DeviceStateResponder::isInformationRequest (written[0].message) && DeviceStateResponder::isStateRead (written[1].message));
+    const auto frames = device.getWrittenMessages();
+    EXPECT_EQ (written(), (std::vector<Bytes> { concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0xF7 } }),
+                                                concat ({ signature, { 0x11, 0x12, 0, 0, 0, 0xF7 } }) }));
+    EXPECT_TRUE (DeviceStateResponder::isInformationRequest (frames[0].message) && DeviceStateResponder::isStateRead (frames[1].message));
+    EXPECT_GE (frames[0].timeMs - connectedAt, 990.0);
+    EXPECT_GE (frames[1].timeMs - frames[0].timeMs, 200.0);
 
-    device->sendToHost (toMessage (chunk (8, 0, { 0x01, 0x20, 0x04, 0x00, 3, 0, 0, 0 })));     // record 0x2001: state 3
-    device->sendToHost (DeviceStateResponder::makeSystemReply (3, std::nullopt));
+    device.sendToHost (toMessage (chunk (8, 0, { 0x01, 0x20, 0x04, 0x00, 3, 0, 0, 0 })));     // record 0x2001: state 3
+    device.sendToHost (DeviceStateResponder::makeSystemReply (3, std::nullopt));
     ASSERT_TRUE (pumpMessagesUntil ([&] { const std::lock_guard<std::mutex> g (lock); return log.size() == 3; }));
     EXPECT_EQ (take(), (Log { "c", "state 3", "state 3" }));
 
     closeDevice();      // the gate stays open across a disconnect
     connect();
-    device->clearWritten();
+    device.clearWritten();
     fire (evSendSysEx);
-    EXPECT_EQ (device->getNumWritten(), 1);
+    EXPECT_EQ (device.getNumWritten(), 1);
 }
 
 TEST_F (DeviceLink, APendingDeviceStateRequestIsDroppedWhenTheManagerGoesAway)
@@ -309,28 +303,22 @@ TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
     hub->sysExMessage (0, start, 1);
     hub->requestRecord2002();
     SendMsgHander::getInstance()->requestRecord1006();
-    ASSERT_TRUE (pumpMessagesUntil ([&] { return device->getNumWritten() == 4; }));
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 4; }));
 
-    device->sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 }));
-    ASSERT_TRUE (device->waitUntilDelivered());
+    device.sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 }));
+    ASSERT_TRUE (device.waitUntilDelivered());
     testing::internal::CaptureStdout();
     hub->softwareJump();
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "ADDR_SYS_SOFTWARE_JUMP:21,25,7e,4d,5a,2d,0a,12, 12,00,20,00, \nconectevent event :1\n");
     EXPECT_EQ (take(), (Log { "reply f0 7e 48 04 7f f7", "d" }));
 
-    std::vector<Bytes> written;
-
-    for (auto& w : device->getWrittenMessages())
-        written.push_back (bytesOf (w.message));
-
-    EXPECT_EQ (written, (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 },
+    EXPECT_EQ (written(), (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 },
                                               concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 0, 0xF7 } }),
                                               concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 6, 1, 0, 0, 0, 0, 0, 0xF7 } }),
                                               concat ({ signature, { 0x12, 4, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0xF7 } }),
                                               concat ({ signature, { 0x12, 0x12, 0, 0x20, 0, 0xF7 } }) }));
 }
 
-//==============================================================================
 namespace
 {
     struct Listener : public UpdateUIListener
@@ -385,4 +373,269 @@ TEST (Hub, ARemovedListenerIsNeverCalledAfterItsRemovalReturns)
 
     stop = true;
     input.join();
+}
+
+static Bytes record (int type, Bytes payload, int declaredLength = -1)
+{
+    const int length = declaredLength < 0 ? (int) payload.size() : declaredLength;
+    payload.insert (payload.begin(), { (juce::uint8) type, (juce::uint8) (type >> 8), (juce::uint8) length, (juce::uint8) (length >> 8) });
+    return payload;
+}
+
+/** A transport and a record dispatcher whose frames, pauses and results are logged in order.
+    Received bytes are handed over in a buffer of exactly their size, so that reading past them shows.
+*/
+struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListener, public DataListener
+{
+    Wire()              { transport.addReceiver (this); dispatcher.addListener (this); }
+    ~Wire() override    { deleteTrafficSingletons(); }     // record 0x2001 builds the device link
+
+    int send (const juce::Array<juce::uint8>& f, int n) override    { add ("send", Bytes (f.begin(), f.begin() + n)); return n; }
+    void programChange (const juce::uint8* d, int n) override       { add ("program", Bytes (d, d + n)); }
+    void controlChange (const juce::uint8* d, int n) override       { add ("control", Bytes (d, d + n)); }
+    void handlePacket (const juce::uint8* d, int n) override        { add ("packet", Bytes (d, d + n)); }
+    void systemReply (const juce::uint8* d, int n) override         { add ("system", Bytes (d, d + n)); }
+    void sysExReply (const juce::uint8* d, int n) override          { add ("update", Bytes (d, d + n)); }
+    void sendProgress (int offset, int total) override              { add ("progress " + std::to_string (offset) + "/" + std::to_string (total)); }
+    void deviceState (int state) override                           { add ("state " + std::to_string (state) + " kind " + std::to_string (ConstVar::getInstance()->deviceKind)); }
+
+    void packetDecoded (int length, int value1, int value2, juce::Array<int> types, int) override
+    {
+        add ("decoded " + std::to_string (length) + " " + std::to_string (value1) + " " + std::to_string (value2));
+
+        for (auto type : types)
+            log.back() += " " + juce::String::toHexString (type).toStdString();
+    }
+
+   #define NORVO_KEEP(id) \
+    void receivedRecord##id (const void* r, int zero) override  { add ("record" + std::to_string (zero), Bytes ((const juce::uint8*) r, (const juce::uint8*) r + sizeof (Records::Record##id))); }
+
+    NORVO_KEEP (0000) NORVO_KEEP (0002) NORVO_KEEP (0005) NORVO_KEEP (0006) NORVO_KEEP (0007) NORVO_KEEP (0008) NORVO_KEEP (0009)
+    NORVO_KEEP (000A) NORVO_KEEP (000B) NORVO_KEEP (000C) NORVO_KEEP (000D) NORVO_KEEP (000E) NORVO_KEEP (000F) NORVO_KEEP (0010)
+    NORVO_KEEP (0013) NORVO_KEEP (0014) NORVO_KEEP (0015) NORVO_KEEP (0016) NORVO_KEEP (1000) NORVO_KEEP (1001) NORVO_KEEP (1002)
+    NORVO_KEEP (1004) NORVO_KEEP (1005) NORVO_KEEP (1007) NORVO_KEEP (1008) NORVO_KEEP (1009) NORVO_KEEP (100B) NORVO_KEEP (100C)
+    NORVO_KEEP (100D) NORVO_KEEP (100E) NORVO_KEEP (100F) NORVO_KEEP (1011) NORVO_KEEP (2003) NORVO_KEEP (2005) NORVO_KEEP (2006)
+   #undef NORVO_KEEP
+
+    void add (const std::string& what, const Bytes& bytes = {})     { log.push_back (bytes.empty() ? what : what + " " + hex (bytes)); }
+    void enqueue (const Bytes& m)       { transport.enqueueMessage (juce::Array<juce::uint8> (m.data(), (int) m.size())); }
+    void pump (int ticks = 200)         { for (int i = 0; i < ticks; ++i) transport.sendPump(); }
+
+    template <typename Receive>
+    void handOver (const Bytes& bytes, Receive&& receive)
+    {
+        auto exact = std::make_unique<juce::uint8[]> (bytes.size());
+        std::copy (bytes.begin(), bytes.end(), exact.get());
+        receive (exact.get(), (int) bytes.size());
+    }
+
+    void receive (const Bytes& m)       { handOver (m, [this] (auto* d, int n) { transport.onReceive (d, n); }); }
+    void dispatch (const Bytes& p)      { handOver (p, [this] (auto* d, int n) { dispatcher.getReceiver().handlePacket (d, n); }); }
+
+    Log log;
+    CPackTrans transport { this, [this] (int ms) { add ("sleep " + std::to_string (ms)); } };
+    ReceivedMsgHandle dispatcher;
+};
+
+/** The chunk of counting (total) at the offset, as the link is given it: without F0 and F7. */
+static std::string sent (int total, int offset, int count)
+{
+    const auto frame = chunk (total, offset, counting (count, offset));
+    return "send " + hex (Bytes (frame.begin() + 1, frame.end() - 1));
+}
+
+TEST_F (Wire, MessagesGoOutIn183ByteChunksWithTheirPausesUpTo16383Bytes)
+{
+    const std::map<int, Log> cases
+    {
+        { 0,   { sent (0, 0, 0), "progress 0/0", "sleep 5" } },
+        { 183, { sent (183, 0, 183), "progress 183/183", "sleep 5" } },
+        { 184, { sent (184, 0, 183), sent (184, 183, 1), "progress 184/184", "sleep 1000", "sleep 5" } },
+        { 366, { sent (366, 0, 183), sent (366, 183, 183), "progress 366/366", "sleep 1000", "sleep 5" } },
+        { 600, { sent (600, 0, 183), sent (600, 183, 183), "sleep 5", sent (600, 366, 183), "sleep 5", sent (600, 549, 51),
+                 "progress 600/600", "sleep 1000", "sleep 5" } },
+        { 16384, {} },      // cannot be framed: refused
+    };
+
+    for (auto& [size, expected] : cases)
+    {
+        log.clear();
+        enqueue (counting (size));
+        pump();
+        EXPECT_EQ (log, expected) << size;
+    }
+
+    log.clear();
+    enqueue (counting (16383));     // the longest: 90 chunks, the last of 96 bytes
+    pump (300);
+    EXPECT_EQ (std::make_pair (log.size(), log[log.size() - 4]), std::make_pair ((size_t) 90 + 88 + 3, sent (16383, 89 * 183, 96)));
+}
+
+// The device's command 3 comes on the MIDI input thread and must wait for the message thread.
+TEST_F (Wire, DeviceCommandThreeDropsTheQueuedMessagesWhileTheCurrentOneGoesOn)
+{
+    enqueue (counting (400));
+    enqueue ({ 9, 9 });
+    pump (2);
+
+    std::atomic<bool> dropped { false };
+    std::thread input ([&] { receive (concat ({ signature, { 0x03, 0xF7 } })); dropped = true; });
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return dropped.load(); }));
+    input.join();
+
+    log.clear();
+    pump();
+    EXPECT_EQ (log, (Log { sent (400, 183, 183), "sleep 5", sent (400, 366, 34), "progress 400/400", "sleep 1000", "sleep 5" }));
+}
+
+TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
+{
+    const Bytes reply { 0xF0, 0, 0x99, 0x98, 0x97, 0x96, 0x95, 0x94, 0x11, 0x12, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0xF7 };
+    const Bytes update { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0, 0, 0, 0, 0x12, 0x00, 0x00, 0x00, 0x01, 0xF7 };     // also looks like a reply
+    auto otherAddress = reply;
+    otherAddress[12] = 1;
+
+    // A message, how many of its bytes arrive, and what it is taken for.
+    const std::vector<std::tuple<Bytes, size_t, std::string>> cases
+    {
+        { { 0xB3, 0x07, 0x64 }, 3, "control" }, { { 0xC1, 0x05 }, 2, "program" }, { { 0x90, 0x3C, 0x40 }, 3, "" }, { { 0xF8 }, 1, "" },
+        { { 0xF0, 0x7E }, 2, "" }, { { 0xF0, 0x7E, 0x48, 0xF7 }, 4, "update" }, { update, 15, "update" }, { reply, 15, "system" },
+        { reply, 16, "system" }, { reply, 17, "" }, { otherAddress, 15, "" }, { chunk (0, 0, {}), 14, "packet" },
+    };
+
+    for (auto& [message, length, kind] : cases)
+    {
+        log.clear();
+        const Bytes received (message.begin(), message.begin() + (long) length);
+        receive (received);
+        EXPECT_EQ (log, kind.empty() ? Log() : Log { kind == "packet" ? kind : kind + " " + hex (received) }) << hex (received);
+    }
+
+    log.clear();
+    const auto empty = chunk (0, 0, {});
+
+    for (long length = 1; length < 14; ++length)    // an empty chunk cut short
+        receive (Bytes (empty.begin(), empty.begin() + length));
+
+    EXPECT_TRUE (log.empty());
+}
+
+TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384BytesAndAStuckPacketHoldsItsSlot)
+{
+    receive (chunk (400, 0, counting (183)));
+    receive (chunk (400, 200, counting (100, 183)));        // wrong offset
+    receive (chunk (401, 183, counting (183, 183)));        // right offset, other total
+    receive (chunk (50, 10, counting (40)));                // continues nothing
+    receive (chunk (400, 183, counting (183, 183)));
+    auto last = chunk (400, 366, counting (34, 366));
+    last.insert (last.end() - 1, 0x0E);                     // an odd nibble is ignored
+    receive (last);
+
+    const int total = 16383, lastOffset = 89 * 183;         // a last chunk that would end past the buffer is dropped
+
+    for (int offset = 0; offset < lastOffset; offset += 183)
+        receive (chunk (total, offset, counting (183, offset)));
+
+    receive (chunk (total, lastOffset, counting (total - lastOffset + 2, lastOffset)));
+    receive (chunk (total, lastOffset, counting (total - lastOffset, lastOffset)));
+    EXPECT_EQ (log, (Log { "packet " + hex (counting (400)), "packet " + hex (counting (total)) }));
+
+    log.clear();
+    receive (chunk (10, 0, counting (4)));                  // the next slot, never completed
+
+    for (int i = 0; i < 63; ++i)                            // the other 63 slots around the ring
+        receive (chunk (3, 0, counting (3, 0, i)));
+
+    receive (chunk (3, 0, counting (3, 0, 100)));           // would need the stuck slot: dropped
+    receive (chunk (10, 4, counting (6, 4)));               // the stuck packet is no longer current
+    receive (chunk (0, 0, {}));                             // needs no slot
+    EXPECT_EQ (log.size(), 64u);
+    EXPECT_EQ (log.back(), "packet");
+}
+
+TEST_F (Wire, EveryRecordTypeDeliversItsFixedLayoutCopyOrZerosWhileDataIsDisabled)
+{
+    // Type, payload size, bytes never copied (payload offset, count), whether the length is the one received.
+    struct Layout { int type, size; std::vector<std::pair<int, int>> skipped; bool lengthAsReceived = false; };
+    const std::vector<Layout> layouts
+    {
+        { 0x0000, 4, {} },             { 0x0002, 88, { { 15, 1 } } },   { 0x0005, 12, { { 2, 2 } } },   { 0x0006, 4, {} },
+        { 0x0007, 20, { { 2, 2 } } },  { 0x0008, 16, { { 15, 1 } } },   { 0x0009, 20, { { 2, 2 } } },   { 0x000A, 20, { { 2, 2 } } },
+        { 0x000B, 44, { { 2, 2 } } },  { 0x000C, 12, {} },              { 0x000D, 4, { { 3, 1 } } },    { 0x000E, 8, { { 2, 2 } } },
+        { 0x000F, 8, { { 2, 2 }, { 6, 2 } } },                          { 0x0010, 4, {} },              { 0x0013, 4, { { 1, 3 } } },
+        { 0x0014, 68, {} },            { 0x0015, 4, { { 2, 2 } } },     { 0x0016, 8, { { 1, 3 } } },    { 0x1000, 6, {} },
+        { 0x1001, 4, {} },             { 0x1002, 8, { { 6, 2 } } },     { 0x1004, 124, {} },            { 0x1005, 8, { { 2, 2 } } },
+        { 0x1007, 72, { { 56, 1 } } }, { 0x1008, 4, {} },               { 0x1009, 24, { { 2, 2 } } },   { 0x100B, 8, {}, true },
+        { 0x100C, 20, { { 2, 2 } } },  { 0x100D, 20, { { 2, 2 } } },    { 0x100E, 40, { { 2, 2 } } },   { 0x100F, 4, {} },
+        { 0x1011, 4, {}, true },       { 0x2003, 20, { { 2, 2 } } },    { 0x2005, 4, { { 2, 2 } } },    { 0x2006, 4, { { 3, 1 } } },
+    };
+
+    // Pass 1 puts 0xFFFF where 0x0002 maps it to 0 and where 0x000F keeps 11 bits of it; pass 2 disables data.
+    for (int pass : { 0, 1, 2 })
+        for (auto& layout : layouts)
+        {
+            ConstVar::getInstance()->dataEnabled = pass < 2;
+            auto payload = counting (layout.size + 3);      // three bytes more than the layout, all present
+            const int special = layout.type == 0x0002 ? 0 : (layout.type == 0x000F ? 4 : -1);
+
+            if (pass == 1 && special >= 0)
+                payload[(size_t) special] = payload[(size_t) special + 1] = 0xFF;
+
+            log.clear();
+            dispatch (record (layout.type, payload));
+            auto expected = record (layout.type, Bytes (payload.begin(), payload.begin() + layout.size),
+                                    layout.lengthAsReceived ? layout.size + 3 : layout.size);
+
+            for (auto [offset, count] : layout.skipped)
+                std::fill_n (expected.begin() + 4 + offset, count, 0);
+
+            if (pass == 1 && layout.type == 0x0002)
+                expected[4] = expected[5] = 0;
+
+            if (layout.type == 0x000F)
+                expected[9] &= 0x07;
+
+            if (pass == 2)
+                std::fill (expected.begin() + 4, expected.end(), 0);
+
+            EXPECT_EQ (log[0], "record0 " + hex (expected)) << std::hex << layout.type << " pass " << pass;
+        }
+}
+
+TEST_F (Wire, RecordsAreTakenOnlyWhileHeaderPayloadAndLayoutLieInsideThePacket)
+{
+    ConstVar::getInstance()->dataEnabled = true;
+    const auto packet = concat ({ record (0x0000, { 5, 0, 7, 0 }), record (0x1003, { 1, 2, 3 }), record (0x0006, { 1, 2, 3, 4 }),
+                                  record (0x1004, counting (124)), record (0x0000, { 9, 0, 11, 0 }) });
+
+    // From the end of each whole record on: the copies made (not of the unregistered 0x1003),
+    // and the report: the values of the last type-0 record (-1 -2 without one), the types walked.
+    const std::map<size_t, std::pair<size_t, std::string>> upTo { { 0, { 0, "-1 -2" } }, { 8, { 1, "7 5 0" } }, { 15, { 1, "7 5 0 1003" } },
+                                                                  { 23, { 2, "7 5 0 1003 6" } }, { 151, { 3, "7 5 0 1003 6 1004" } },
+                                                                  { 159, { 4, "11 9 0 1003 6 1004 0" } } };
+
+    for (size_t cut = 0; cut <= packet.size(); ++cut)
+    {
+        log.clear();
+        dispatch (Bytes (packet.begin(), packet.begin() + (long) cut));
+        const auto& [copies, report] = std::prev (upTo.upper_bound (cut))->second;
+        EXPECT_EQ (std::make_pair (log.size(), log.back()), std::make_pair (copies + 1, "decoded " + std::to_string (cut) + " " + report));
+    }
+
+    log.clear();    // a layout may read on into the next record, but not past the end of the packet
+    dispatch (concat ({ record (0x0006, {}), record (0x0010, { 1, 2, 3, 4 }), record (0x0006, {}) }));
+    EXPECT_EQ (log, (Log { "record0 06 00 04 00 10 00 04 00", "record0 10 00 04 00 01 02 03 04", "decoded 16 -1 -2 6 10" }));
+}
+
+TEST_F (Wire, ASystemReplyGivesTheStateAndItsLongFormTheKindFirst)
+{
+    // 15 bytes: the state; 16: the kind, then the state; another address or a short reply: nothing.
+    const auto reply = concat ({ signature, { 0x11, 0x12, 0, 0, 0, 4, 7, 0xF7 } });
+    auto otherAddress = reply;
+    otherAddress[11] = 1;
+
+    for (auto& [bytes, length] : std::vector<std::pair<Bytes, long>> { { reply, 15 }, { reply, 16 }, { otherAddress, 16 }, { reply, 12 } })
+        handOver (Bytes (bytes.begin(), bytes.begin() + length), [this] (auto* d, int n) { dispatcher.getReceiver().systemReply (d, n); });
+
+    EXPECT_EQ (log, (Log { "state 4 kind 2", "state 4 kind 7" }));
 }
