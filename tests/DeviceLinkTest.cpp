@@ -124,11 +124,6 @@ TEST_F (DeviceLink, EveryStateAndEventFollowsTheTransitionTable)
             outcome += std::string ((size_t) device.getNumWritten(), 'w') + std::string ((size_t) delivered.load(), 'm');
             EXPECT_EQ (outcome, juce::isPositiveAndBelow (event, 8) ? row[(size_t) event] : std::to_string (from)) << from << ", " << event;
         }
-
-    // A message from any input but the open one fires nothing.
-    fsm().getPortCallback()->handleIncomingMidiMessage ("other-Keys", frame());
-    fsm().getPortCallback()->handleIncomingMidiMessage (device.getInputIdentifier().toUpperCase(), frame());
-    EXPECT_EQ (delivered.load(), 0);
 }
 
 TEST_F (DeviceLink, ScanLooksForTheWordNorvoAndTellsTheSmallModelByTheOutputName)
@@ -273,12 +268,6 @@ TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAn
     device.sendToHost (DeviceStateResponder::makeSystemReply (3, std::nullopt));
     ASSERT_TRUE (pumpMessagesUntil ([&] { const std::lock_guard<std::mutex> g (lock); return log.size() == 3; }));
     EXPECT_EQ (take(), (Log { "c", "state 3", "state 3" }));
-
-    closeDevice();      // the gate stays open across a disconnect
-    connect();
-    device.clearWritten();
-    fire (evSendSysEx);
-    EXPECT_EQ (device.getNumWritten(), 1);
 }
 
 TEST_F (DeviceLink, APendingDeviceStateRequestIsDroppedWhenTheManagerGoesAway)
@@ -334,7 +323,9 @@ namespace
     };
 }
 
-TEST (Hub, ListenersAreCalledNewestFirstAndMayChangeTheListDuringAWalk)
+// A listener may change the list during its own call. Replies are walked on the MIDI input thread
+// while the message thread changes the list: once its removal has returned, a listener is never called again.
+TEST (Hub, ListenersAreCalledNewestFirstMayChangeTheListDuringAWalkAndAreNeverCalledAfterTheirRemoval)
 {
     PresetManager hub;
     Log log;
@@ -350,14 +341,7 @@ TEST (Hub, ListenersAreCalledNewestFirstAndMayChangeTheListDuringAWalk)
     newcomer.onCall = [&] { hub.removeUpdateListener (&newcomer); hub.removeUpdateListener (&c); };
     hub.deviceConnected();
     EXPECT_EQ (log, (Log { "d", "c", "b", "a", "new", "a" }));
-}
 
-// Replies are walked on the MIDI input thread while the message thread adds and removes
-// listeners: once its removal has returned, a listener is never called again.
-TEST (Hub, ARemovedListenerIsNeverCalledAfterItsRemovalReturns)
-{
-    PresetManager hub;
-    Log log;
     std::atomic<bool> stop { false };
     const juce::uint8 reply[] = { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 };
     std::thread input ([&] { while (! stop) hub.sysExMessage (6, reply, 0); });
@@ -490,29 +474,26 @@ TEST_F (Wire, DeviceCommandThreeDropsTheQueuedMessagesWhileTheCurrentOneGoesOn)
 
 TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
 {
-    const Bytes reply { 0xF0, 0, 0x99, 0x98, 0x97, 0x96, 0x95, 0x94, 0x11, 0x12, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0xF7 };
-    const Bytes update { 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0, 0, 0, 0, 0x12, 0x00, 0x00, 0x00, 0x01, 0xF7 };     // also looks like a reply
-    auto otherAddress = reply;
-    otherAddress[12] = 1;
+    const auto reply = concat ({ signature, { 0x11, 0x12, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0xF7 } });
+    const auto empty = chunk (0, 0, {});
 
-    // A message, how many of its bytes arrive, and what it is taken for.
-    const std::vector<std::tuple<Bytes, size_t, std::string>> cases
+    // A message, how many of its bytes arrive, and what it is taken for: the first test that matches.
+    const std::vector<std::tuple<Bytes, long, std::string>> cases
     {
-        { { 0xB3, 0x07, 0x64 }, 3, "control" }, { { 0xC1, 0x05 }, 2, "program" }, { { 0x90, 0x3C, 0x40 }, 3, "" }, { { 0xF8 }, 1, "" },
-        { { 0xF0, 0x7E }, 2, "" }, { { 0xF0, 0x7E, 0x48, 0xF7 }, 4, "update" }, { update, 15, "update" }, { reply, 15, "system" },
-        { reply, 16, "system" }, { reply, 17, "" }, { otherAddress, 15, "" }, { chunk (0, 0, {}), 14, "packet" },
+        { { 0xB3, 0x07, 0x64 }, 3, "control" }, { { 0xC1, 0x05 }, 2, "program" }, { { 0x90, 0x3C }, 2, "" }, { { 0xF0, 0x7E }, 2, "" },
+        { { 0xF0, 0x7E, 0x48, 0xF7 }, 4, "update" }, { { 0xF0, 0x7E, 0x48, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "update" },
+        { reply, 15, "system" }, { reply, 16, "system" }, { reply, 17, "" }, { empty, 14, "packet" },
     };
 
     for (auto& [message, length, kind] : cases)
     {
         log.clear();
-        const Bytes received (message.begin(), message.begin() + (long) length);
+        const Bytes received (message.begin(), message.begin() + length);
         receive (received);
         EXPECT_EQ (log, kind.empty() ? Log() : Log { kind == "packet" ? kind : kind + " " + hex (received) }) << hex (received);
     }
 
     log.clear();
-    const auto empty = chunk (0, 0, {});
 
     for (long length = 1; length < 14; ++length)    // an empty chunk cut short
         receive (Bytes (empty.begin(), empty.begin() + length));

@@ -103,24 +103,17 @@ void State::write (const juce::MidiMessage& message)
 
 void State::deliverAll()
 {
-    for (;;)
+    std::unique_lock<std::mutex> guard (lock);
+
+    while (changed.wait (guard, [this] { return shuttingDown || ! queue.empty(); }), ! shuttingDown)
     {
-        juce::MidiMessage message;
+        const auto message = queue.front();
+        queue.pop_front();
+        delivering = true;
+        guard.unlock();
 
         {
-            std::unique_lock<std::mutex> guard (lock);
-            changed.wait (guard, [this] { return shuttingDown || ! queue.empty(); });
-
-            if (shuttingDown)
-                return;
-
-            message = queue.front();
-            queue.pop_front();
-            delivering = true;
-        }
-
-        {
-            // No input can be deleted while this is held, except by its own delivery.
+            // No input is deleted while this is held, except by its own delivery.
             const std::lock_guard<std::recursive_mutex> delivery (deliveryLock);
 
             for (auto* input : locked ([] (State& s) { return s.plugged ? s.inputs : std::vector<Input*>(); }))
@@ -128,7 +121,9 @@ void State::deliverAll()
                     input->callback->handleIncomingMidiMessage (inputId, message);
         }
 
-        locked ([] (State& s) { s.delivering = false; s.changed.notify_all(); });
+        guard.lock();
+        delivering = false;
+        changed.notify_all();
     }
 }
 
