@@ -22,9 +22,8 @@ using namespace traffic;
 using Log = std::vector<std::string>;
 using Outcome = std::pair<juce::uint32, Log>;     // the state and what the user side heard
 
-/** The whole device link on a virtual device, ticked by hand, alerts swallowed. The test is the
-    user side on the hub: connection events are logged as c(onnected), d(isconnected) and
-    i(gnored close), replies and states in full; deliveries to the state machine are counted.
+/** The whole device link on a virtual device, ticked by hand. The test is the user side on the hub: it logs
+    connection events as c(onnected), d(isconnected) and i(gnored close), states and replies in full.
 */
 struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDIMessageListener
 {
@@ -50,15 +49,7 @@ struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDI
     void connect()              { scan(); ASSERT_TRUE (state() == stateConnected && pair().hasOutput() && pair().hasInput()); take(); }
     static juce::MidiMessage frame()    { return toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }); }
 
-    std::vector<Bytes> written()
-    {
-        std::vector<Bytes> all;
-
-        for (auto& w : device.getWrittenMessages())
-            all.push_back (bytesOf (w.message));
-
-        return all;
-    }
+    std::vector<Bytes> written()    { std::vector<Bytes> all; for (auto& w : device.getWrittenMessages()) all.push_back (bytesOf (w.message)); return all; }
 
     static bool waitUntil (const std::function<bool()>& condition)      // without running the message loop
     {
@@ -175,21 +166,15 @@ TEST_F (DeviceLink, AfterADisconnectTicks1To25CloseThePortsAgainTick26SearchesAn
     EXPECT_EQ (Outcome (state(), take()), Outcome (stateConnected, { "d", "d", "c" }));
 }
 
-TEST_F (DeviceLink, ACloseWhileBusyOrAThrowingSendClosesThePortsAndTheNextTickDisconnects)
+TEST_F (DeviceLink, AWriteThatThrowsClosesThePortsTheSendStillEndsAndTheNextTickDisconnects)
 {
-    for (bool throwing : { false, true })
-    {
-        connect();
-        fsm().setCurrentState (throwing ? stateIdle : stateBusy);
-        device.setThrowOnWrite (throwing);
-        throwing ? fire (evSendSysEx) : closeDevice();
-        EXPECT_EQ (state(), throwing ? stateIdle : stateBusy);
-        EXPECT_FALSE (pair().hasInput() || pair().hasOutput());
-
-        fsm().fireEvent (evDone, nullptr);
-        tick();
-        EXPECT_EQ (Outcome (state(), take()), Outcome (stateDisconnected, throwing ? Log { "d" } : Log { "i", "d" }));
-    }
+    connect();
+    fsm().setCurrentState (stateIdle);
+    device.setThrowOnWrite (true);
+    fire (evSendSysEx);
+    EXPECT_TRUE (state() == stateIdle && ! pair().hasInput() && ! pair().hasOutput());
+    tick();
+    EXPECT_EQ (Outcome (state(), take()), Outcome (stateDisconnected, { "d" }));
 }
 
 TEST_F (DeviceLink, AWriteThatFailsInADeliveryStopsTheInputAtOnceAndDeletesItLaterOnTheMessageThread)
@@ -251,16 +236,12 @@ TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAn
     tick();
     const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
     manager().sendDeviceState();    // as the user side does on connection
-    testing::internal::CaptureStdout();
     ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 2; }, 4000));
-    EXPECT_EQ (state(), stateConnected);    // the frames bypass the state machine
-    EXPECT_EQ (testing::internal::GetCapturedStdout(), "set isCanSendUserMsg:1 \n21,25,7E,4D,5A,2D,0A,11,04,00,00,00,00,01,02,00,00,00,00,00,\n"
-                                                       "ADDR_SYS_SOFTWARE_STATE:21,25,7e,4d,5a,2d,0a,11, 12,00,00,00, \n");
+    EXPECT_TRUE (state() == stateConnected && manager().isCanSendUserMsg);     // the frames bypass the state machine
 
     const auto frames = device.getWrittenMessages();
     EXPECT_EQ (written(), (std::vector<Bytes> { concat ({ signature, { 0x11, 4, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0xF7 } }),
                                                 concat ({ signature, { 0x11, 0x12, 0, 0, 0, 0xF7 } }) }));
-    EXPECT_TRUE (DeviceStateResponder::isInformationRequest (frames[0].message) && DeviceStateResponder::isStateRead (frames[1].message));
     EXPECT_GE (frames[0].timeMs - connectedAt, 990.0);
     EXPECT_GE (frames[1].timeMs - frames[0].timeMs, 200.0);
 
@@ -296,9 +277,7 @@ TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
 
     device.sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x04, 0x7F, 0xF7 }));
     ASSERT_TRUE (device.waitUntilDelivered());
-    testing::internal::CaptureStdout();
     hub->softwareJump();
-    EXPECT_EQ (testing::internal::GetCapturedStdout(), "ADDR_SYS_SOFTWARE_JUMP:21,25,7e,4d,5a,2d,0a,12, 12,00,20,00, \nconectevent event :1\n");
     EXPECT_EQ (take(), (Log { "reply f0 7e 48 04 7f f7", "d" }));
 
     EXPECT_EQ (written(), (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 }, { 0xF0, 0xF7 },
@@ -314,12 +293,12 @@ namespace
     {
         Listener (Log& l, std::string n) : log (l), name (std::move (n)) {}
         void deviceConnected() override                         { log.push_back (name); if (onCall) onCall(); }
-        void deviceReply (int, const juce::uint8*) override     { ++calls; juce::Thread::yield(); ++calls; }
+        void deviceReply (int, const juce::uint8*) override     { ++calls; juce::Thread::yield(); ++calls; }    // plain: overlapping calls race
 
         Log& log;
         std::string name;
         std::function<void()> onCall;
-        int calls = 0;      // plain on purpose: an overlapping call is a race for the sanitizers
+        int calls = 0;
     };
 }
 
@@ -386,9 +365,7 @@ struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListene
     void packetDecoded (int length, int value1, int value2, juce::Array<int> types, int) override
     {
         add ("decoded " + std::to_string (length) + " " + std::to_string (value1) + " " + std::to_string (value2));
-
-        for (auto type : types)
-            log.back() += " " + juce::String::toHexString (type).toStdString();
+        for (auto type : types) log.back() += " " + juce::String::toHexString (type).toStdString();
     }
 
    #define NORVO_KEEP(id) \
@@ -406,12 +383,7 @@ struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListene
     void pump (int ticks = 200)         { for (int i = 0; i < ticks; ++i) transport.sendPump(); }
 
     template <typename Receive>
-    void handOver (const Bytes& bytes, Receive&& receive)
-    {
-        auto exact = std::make_unique<juce::uint8[]> (bytes.size());
-        std::copy (bytes.begin(), bytes.end(), exact.get());
-        receive (exact.get(), (int) bytes.size());
-    }
+    void handOver (const Bytes& bytes, Receive&& receive)   { const auto exact = std::make_unique<juce::uint8[]> (bytes.size()); std::copy (bytes.begin(), bytes.end(), exact.get()); receive (exact.get(), (int) bytes.size()); }
 
     void receive (const Bytes& m)       { handOver (m, [this] (auto* d, int n) { transport.onReceive (d, n); }); }
     void dispatch (const Bytes& p)      { handOver (p, [this] (auto* d, int n) { dispatcher.getReceiver().handlePacket (d, n); }); }
@@ -452,7 +424,7 @@ TEST_F (Wire, MessagesGoOutIn183ByteChunksWithTheirPausesUpTo16383Bytes)
     log.clear();
     enqueue (counting (16383));     // the longest: 90 chunks, the last of 96 bytes
     pump (300);
-    EXPECT_EQ (std::make_pair (log.size(), log[log.size() - 4]), std::make_pair ((size_t) 90 + 88 + 3, sent (16383, 89 * 183, 96)));
+    EXPECT_EQ (log[log.size() - 4], sent (16383, 89 * 183, 96));
 }
 
 // The device's command 3 comes on the MIDI input thread and must wait for the message thread.

@@ -16,26 +16,10 @@ namespace traffic
     inline juce::MidiMessage toMessage (const Bytes& b) { return juce::MidiMessage (b.data(), (int) b.size(), 0.0); }
     inline std::string hex (const Bytes& b)             { return juce::String::toHexString (b.data(), (int) b.size()).toStdString(); }
 
-    inline Bytes concat (std::initializer_list<Bytes> parts)
-    {
-        Bytes all;
-
-        for (auto& part : parts)
-            all.insert (all.end(), part.begin(), part.end());
-
-        return all;
-    }
+    inline Bytes concat (std::initializer_list<Bytes> parts)    { Bytes all; for (auto& p : parts) all.insert (all.end(), p.begin(), p.end()); return all; }
 
     /** Bytes [from, from + count) of a sequence that differs for each seed. */
-    inline Bytes counting (int count, int from = 0, int seed = 0)
-    {
-        Bytes bytes;
-
-        for (int i = from; i < from + count; ++i)
-            bytes.push_back ((juce::uint8) (i * 13 + seed));
-
-        return bytes;
-    }
+    inline Bytes counting (int count, int from = 0, int seed = 0)   { Bytes b; for (int i = from; i < from + count; ++i) b.push_back ((juce::uint8) (i * 13 + seed)); return b; }
 
     /** One data packet chunk on the wire, F0 to F7: each payload byte goes as two nibbles. */
     inline Bytes chunk (int total, int offset, const Bytes& payload)

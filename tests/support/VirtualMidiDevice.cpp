@@ -9,10 +9,11 @@ namespace
 {
     const juce::String outputId = "virtual-out-device", inputId = "virtual-in-device";
 
-    juce::MidiDeviceInfo portAt (State& s, bool output, int index)
+    /** The device's port at the index while it is plugged in, or none (an empty identifier). */
+    juce::MidiDeviceInfo portAt (State& state, bool output, int index)
     {
-        return s.locked ([=] (State& st) { return st.plugged && index == 0 ? juce::MidiDeviceInfo { output ? st.outputName : st.inputName, output ? outputId : inputId }
-                                                                          : juce::MidiDeviceInfo(); });
+        return state.locked ([=] (State& s) { return s.plugged && index == 0 ? juce::MidiDeviceInfo { output ? s.outputName : s.inputName, output ? outputId : inputId }
+                                                                             : juce::MidiDeviceInfo(); });
     }
 
     struct OutputPort final : public MidiOutputPort
@@ -30,12 +31,7 @@ namespace
 struct VirtualMidiDevice::Input final : public MidiInputPort
 {
     Input (std::shared_ptr<State> s, MidiPortCallback* c) : state (s), callback (c)     { state->locked ([this] (State& st) { st.inputs.push_back (this); }); }
-
-    ~Input() override
-    {
-        stop();
-        state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), this)); });
-    }
+    ~Input() override   { stop(); state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), this)); }); }
 
     juce::String getIdentifier() const override     { return inputId; }
     juce::String getName() const override           { return state->inputName; }
@@ -55,28 +51,16 @@ namespace
 
         juce::Array<juce::MidiDeviceInfo> getOutputDevices() override  { return list (true); }
         juce::Array<juce::MidiDeviceInfo> getInputDevices() override   { return list (false); }
+        juce::Array<juce::MidiDeviceInfo> list (bool outputs)           { return isListed (outputs, 0) ? juce::Array<juce::MidiDeviceInfo> { portAt (*state, outputs, 0) } : juce::Array<juce::MidiDeviceInfo>(); }
+        bool isListed (bool output, int index)                            { return portAt (*state, output, index).identifier.isNotEmpty(); }
 
-        juce::Array<juce::MidiDeviceInfo> list (bool outputs)
-        {
-            const auto port = portAt (*state, outputs, 0);
-            return port.identifier.isEmpty() ? juce::Array<juce::MidiDeviceInfo>() : juce::Array<juce::MidiDeviceInfo> { port };
-        }
-
-        std::unique_ptr<MidiOutputPort> openOutput (int index) override
-        {
-            return portAt (*state, true, index).identifier.isEmpty() ? nullptr : std::make_unique<OutputPort> (state);
-        }
-
-        std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
-        {
-            return portAt (*state, false, index).identifier.isEmpty() || callback == nullptr ? nullptr : std::make_unique<VirtualMidiDevice::Input> (state, callback);
-        }
+        std::unique_ptr<MidiOutputPort> openOutput (int index) override                             { return isListed (true, index) ? std::make_unique<OutputPort> (state) : nullptr; }
+        std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override   { return isListed (false, index) && callback != nullptr ? std::make_unique<VirtualMidiDevice::Input> (state, callback) : nullptr; }
 
         std::shared_ptr<State> state;
     };
 }
 
-//==============================================================================
 void State::write (const juce::MidiMessage& message)
 {
     std::unique_lock<std::mutex> guard (lock);
@@ -127,7 +111,6 @@ void State::deliverAll()
     }
 }
 
-//==============================================================================
 VirtualMidiDevice::VirtualMidiDevice (const juce::String& outputName, const juce::String& inputName)
 {
     state->outputName = outputName;
@@ -147,5 +130,4 @@ int VirtualMidiDevice::getNumStartedInputs() const
 }
 
 juce::String VirtualMidiDevice::getOutputIdentifier() const             { return outputId; }
-juce::String VirtualMidiDevice::getInputIdentifier() const              { return inputId; }
 std::unique_ptr<MidiPorts> VirtualMidiDevice::createPorts() const       { return std::make_unique<Ports> (state); }

@@ -8,11 +8,10 @@
 #include <mutex>
 #include <thread>
 
-/** A stand-in for a real device on the MIDI port layer: one output and one input. Writes to its
-    output are logged and handed to the written-message hook on the writing thread; sendToHost
-    queues a message that the device's own input thread delivers to its started inputs. An
-    input's stop() returns once no delivery to it runs or follows, also when called from its
-    delivery. Ports may outlive the device.
+/** A stand-in for a real device on the MIDI port layer: one output, one input. Writes are logged and handed
+    to the written-message hook on the writing thread; sendToHost queues a message that the device's input
+    thread delivers to its started inputs. An input's stop() returns once no delivery to it runs or follows,
+    also when called from its delivery. Ports may outlive the device.
 */
 class VirtualMidiDevice
 {
@@ -27,11 +26,7 @@ public:
         auto locked (Function&& function)   { const std::lock_guard<std::mutex> guard (lock); return function (*this); }
 
         template <typename Condition>
-        bool waitFor (int timeoutMs, Condition&& condition)
-        {
-            std::unique_lock<std::mutex> guard (lock);
-            return changed.wait_for (guard, std::chrono::milliseconds (timeoutMs), [&] { return condition (*this); });
-        }
+        bool waitFor (int ms, Condition&& c)    { std::unique_lock<std::mutex> g (lock); return changed.wait_for (g, std::chrono::milliseconds (ms), [&] { return c (*this); }); }
 
         void write (const juce::MidiMessage& message);
         void deliverAll();
@@ -66,7 +61,6 @@ public:
     int getNumOpenOutputs() const           { return state->locked ([] (State& s) { return s.openOutputs; }); }
     int getNumStartedInputs() const;
     juce::String getOutputIdentifier() const;
-    juce::String getInputIdentifier() const;
 
     // These waits run no message loop.
     bool waitForWritten (int count, int ms = 2000) const    { return state->waitFor (ms, [=] (State& s) { return (int) s.written.size() >= count; }); }
