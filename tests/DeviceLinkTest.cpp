@@ -51,14 +51,6 @@ struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDI
 
     std::vector<Bytes> written()    { std::vector<Bytes> all; for (auto& w : device.getWrittenMessages()) all.push_back (bytesOf (w.message)); return all; }
 
-    static bool waitUntil (const std::function<bool()>& condition)      // without running the message loop
-    {
-        for (int i = 0; i < 1000 && ! condition(); ++i)
-            juce::Thread::sleep (3);
-
-        return condition();
-    }
-
     void deviceConnected() override                             { add ("c"); }
     void deviceDisconnected() override                          { add ("d"); }
     void deviceCloseIgnored() override                          { add ("i"); }
@@ -224,10 +216,10 @@ TEST_F (DeviceLink, AtMostFiveSendsAreInFlightAndThePairMayGoWhileTheyRun)
         pair().sendMessage (frame());
 
     EXPECT_EQ (pair().getSendsInFlight(), 5);
-    ASSERT_TRUE (waitUntil ([&] { return device.getNumBlockedWrites() == 5; }));
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumBlockedWrites() == 5; }));
     MIDIManager::deleteInstance();
     device.setWriteBlocked (false);
-    EXPECT_TRUE (waitUntil ([&] { return device.getNumOpenOutputs() == 0; }));     // released by the last sender
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenOutputs() == 0; }));     // released by the last sender
     EXPECT_EQ (device.getNumWritten(), 5);
 }
 
@@ -262,7 +254,7 @@ TEST_F (DeviceLink, APendingDeviceStateRequestIsDroppedWhenTheManagerGoesAway)
 }
 
 // Update messages go out wrapped once user messages are allowed, their replies come back raw;
-// record requests leave through the pump; the jump sends its two frames, prints one line and closes.
+// record requests leave through the pump; the jump sends its two frames and closes.
 TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
 {
     const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
@@ -338,12 +330,8 @@ TEST (Hub, ListenersAreCalledNewestFirstMayChangeTheListDuringAWalkAndAreNeverCa
     input.join();
 }
 
-static Bytes record (int type, Bytes payload, int declaredLength = -1)
-{
-    const int length = declaredLength < 0 ? (int) payload.size() : declaredLength;
-    payload.insert (payload.begin(), { (juce::uint8) type, (juce::uint8) (type >> 8), (juce::uint8) length, (juce::uint8) (length >> 8) });
-    return payload;
-}
+static Bytes record (int type, const Bytes& payload, int length)    { return concat ({ { (juce::uint8) type, (juce::uint8) (type >> 8), (juce::uint8) length, (juce::uint8) (length >> 8) }, payload }); }
+static Bytes record (int type, const Bytes& payload)                { return record (type, payload, (int) payload.size()); }
 
 /** A transport and a record dispatcher whose frames, pauses and results are logged in order.
     Received bytes are handed over in a buffer of exactly their size, so that reading past them shows.
@@ -394,11 +382,7 @@ struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListene
 };
 
 /** The chunk of counting (total) at the offset, as the link is given it: without F0 and F7. */
-static std::string sent (int total, int offset, int count)
-{
-    const auto frame = chunk (total, offset, counting (count, offset));
-    return "send " + hex (Bytes (frame.begin() + 1, frame.end() - 1));
-}
+static std::string sent (int total, int offset, int count)  { const auto f = chunk (total, offset, counting (count, offset)); return "send " + hex (Bytes (f.begin() + 1, f.end() - 1)); }
 
 TEST_F (Wire, MessagesGoOutIn183ByteChunksWithTheirPausesUpTo16383Bytes)
 {

@@ -4,9 +4,7 @@
 
 #include <functional>
 
-/** Runs the message loop of the calling (message) thread until the condition holds or the
-    time runs out; returns whether the condition held.
-*/
+/** Runs the calling (message) thread's loop until the condition holds or the time runs out; returns whether it held. */
 bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs = 2000);
 
 /** Runs the message loop for a fixed time, for tests that check that nothing happens. */

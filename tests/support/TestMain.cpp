@@ -3,12 +3,9 @@
 
 #include <X11/Xlib.h>
 
-namespace
-{
-    // A plain test main has no X error handler of its own: without this, the first
-    // window shown under Xvfb ends the process on a harmless BadAtom error.
-    int ignoreXErrors (Display*, XErrorEvent*) { return 0; }
-}
+// A plain test main has no X error handler of its own: without this, the first window shown
+// under Xvfb ends the process on a harmless BadAtom error.
+static int ignoreXErrors (Display*, XErrorEvent*)  { return 0; }
 
 int main (int argc, char** argv)
 {
