@@ -23,8 +23,7 @@ using Log = std::vector<std::string>;
 using Outcome = std::pair<juce::uint32, Log>;     // the state and what the user side heard
 
 /** The whole device link on a virtual device, ticked by hand. The test is the user side on the hub: it logs
-    connection events as c(onnected), d(isconnected) and i(gnored close), states and replies in full.
-*/
+    connection events as c(onnected), d(isconnected) and i(gnored close), states and replies in full. */
 struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDIMessageListener
 {
     void SetUp() override
@@ -71,9 +70,8 @@ struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDI
 
 TEST_F (DeviceLink, EveryStateAndEventFollowsTheTransitionTable)
 {
-    // For events 0 to 7: the state after, the connection events, a frame written w, a message
-    // delivered m. Nested events count: a send or delivery from busy ends in idle, a tick while
-    // searching connects. Events out of range change nothing.
+    // For events 0 to 7: the state after, the connection events, a frame written w, a message delivered m. Nested
+    // events count: a send or delivery from busy ends in idle, a tick while searching connects. Others change nothing.
     const std::map<juce::uint32, std::array<std::string, 8>> table
     {
         { stateSearching,    { "1c", "0",  "0",  "0", "0",  "0",  "0", "1c" } },
@@ -111,8 +109,7 @@ TEST_F (DeviceLink, EveryStateAndEventFollowsTheTransitionTable)
 
 TEST_F (DeviceLink, ScanLooksForTheWordNorvoAndTellsTheSmallModelByTheOutputName)
 {
-    // fullSize: 1 the full-size model, 0 the small one, -1 left alone
-    struct Row { juce::String output, input; int outputIndex, inputIndex, fullSize; };
+    struct Row { juce::String output, input; int outputIndex, inputIndex, fullSize; };     // fullSize: 1 yes, 0 no, -1 left alone
     const std::vector<Row> rows
     {
         { "Norvo", "Norvo", 0, 0, 1 },          { "norvo", "NORVO", -1, -1, -1 },       { "Norvo Mini", "Piano", 0, -1, 0 },
@@ -180,8 +177,6 @@ TEST_F (DeviceLink, AWriteThatFailsInADeliveryStopsTheInputAtOnceAndDeletesItLat
     EXPECT_FALSE (pair().hasInput());
     EXPECT_EQ (std::make_pair (device.getNumStartedInputs(), device.getNumOpenInputs()), std::make_pair (0, 1));
     EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenInputs() == 0; }));
-    tick();
-    EXPECT_EQ (state(), stateDisconnected);
 }
 
 TEST_F (DeviceLink, ClosingWhileADeliveryWaitsForTheMessageThreadDoesNotDeadlock)
@@ -334,8 +329,7 @@ static Bytes record (int type, const Bytes& payload, int length)    { return con
 static Bytes record (int type, const Bytes& payload)                { return record (type, payload, (int) payload.size()); }
 
 /** A transport and a record dispatcher whose frames, pauses and results are logged in order.
-    Received bytes are handed over in a buffer of exactly their size, so that reading past them shows.
-*/
+    Received bytes are handed over in a buffer of exactly their size, so that reading past them shows. */
 struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListener, public DataListener
 {
     Wire()              { transport.addReceiver (this); dispatcher.addListener (this); }
@@ -486,8 +480,7 @@ TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384BytesAndAStuckPacketH
     receive (chunk (3, 0, counting (3, 0, 100)));           // would need the stuck slot: dropped
     receive (chunk (10, 4, counting (6, 4)));               // the stuck packet is no longer current
     receive (chunk (0, 0, {}));                             // needs no slot
-    EXPECT_EQ (log.size(), 64u);
-    EXPECT_EQ (log.back(), "packet");
+    EXPECT_EQ (std::make_pair (log.size(), log.back()), std::make_pair ((size_t) 64, std::string ("packet")));
 }
 
 TEST_F (Wire, EveryRecordTypeDeliversItsFixedLayoutCopyOrZerosWhileDataIsDisabled)
@@ -513,10 +506,9 @@ TEST_F (Wire, EveryRecordTypeDeliversItsFixedLayoutCopyOrZerosWhileDataIsDisable
         {
             ConstVar::getInstance()->dataEnabled = pass < 2;
             auto payload = counting (layout.size + 3);      // three bytes more than the layout, all present
-            const int special = layout.type == 0x0002 ? 0 : (layout.type == 0x000F ? 4 : -1);
 
-            if (pass == 1 && special >= 0)
-                payload[(size_t) special] = payload[(size_t) special + 1] = 0xFF;
+            if (pass == 1)
+                payload[0] = payload[1] = payload[4] = payload[5] = 0xFF;
 
             log.clear();
             dispatch (record (layout.type, payload));

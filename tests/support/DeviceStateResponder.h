@@ -5,8 +5,7 @@
 #include <optional>
 
 /** The two frames of the device-state request, as a device sees them, and the system reply
-    with which it answers (state, then the device kind in the long form).
-*/
+    with which it answers (state, then the device kind in the long form). */
 struct DeviceStateResponder
 {
     static bool isInformationRequest (const juce::MidiMessage& m)   { return traffic::bytesOf (m) == traffic::chunk (4, 0, { 0x01, 0x20, 0, 0 }); }
@@ -14,8 +13,7 @@ struct DeviceStateResponder
 
     static juce::MidiMessage makeSystemReply (int state, std::optional<int> kind)
     {
-        return traffic::toMessage (kind.has_value() ? stateFrame ({ (juce::uint8) state, (juce::uint8) *kind, 0xF7 })
-                                                    : stateFrame ({ (juce::uint8) state, 0xF7 }));
+        return traffic::toMessage (kind ? stateFrame ({ (juce::uint8) state, (juce::uint8) *kind, 0xF7 }) : stateFrame ({ (juce::uint8) state, 0xF7 }));
     }
 
     static traffic::Bytes stateFrame (const traffic::Bytes& end)    { return traffic::concat ({ traffic::signature, { 0x11, 0x12, 0, 0, 0 }, end }); }

@@ -2,15 +2,9 @@
 
 bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs)
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-    while (! condition())
-    {
+    for (const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs; ! condition(); pumpMessagesFor (2))
         if (juce::Time::getMillisecondCounter() >= deadline)
             return condition();
-
-        pumpMessagesFor (2);
-    }
 
     return true;
 }

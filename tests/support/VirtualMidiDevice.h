@@ -11,8 +11,7 @@
 /** A stand-in for a real device on the MIDI port layer: one output, one input. Writes are logged and handed
     to the written-message hook on the writing thread; sendToHost queues a message that the device's input
     thread delivers to its started inputs. An input's stop() returns once no delivery to it runs or follows,
-    also when called from its delivery. Ports may outlive the device.
-*/
+    also when called from its delivery. Ports may outlive the device. Its waits run no message loop. */
 class VirtualMidiDevice
 {
 public:
@@ -22,11 +21,9 @@ public:
     /** What the device and its ports share. */
     struct State
     {
-        template <typename Function>
-        auto locked (Function&& function)   { const std::lock_guard<std::mutex> guard (lock); return function (*this); }
+        template <typename Function> auto locked (Function&& function)  { const std::lock_guard<std::mutex> guard (lock); return function (*this); }
 
-        template <typename Condition>
-        bool waitFor (int ms, Condition&& c)    { std::unique_lock<std::mutex> g (lock); return changed.wait_for (g, std::chrono::milliseconds (ms), [&] { return c (*this); }); }
+        template <typename Condition> bool waitFor (int ms, Condition&& c)  { std::unique_lock<std::mutex> g (lock); return changed.wait_for (g, std::chrono::milliseconds (ms), [&] { return c (*this); }); }
 
         void write (const juce::MidiMessage& message);
         void deliverAll();
@@ -62,7 +59,6 @@ public:
     int getNumStartedInputs() const;
     juce::String getOutputIdentifier() const;
 
-    // These waits run no message loop.
     bool waitForWritten (int count, int ms = 2000) const    { return state->waitFor (ms, [=] (State& s) { return (int) s.written.size() >= count; }); }
     bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
 
