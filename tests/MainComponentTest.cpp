@@ -1,75 +1,126 @@
-#include "device/PresetManager.h"
 #include "tests/support/MainComponentFixture.h"
-#include "tests/support/MessageLoop.h"
 
-#include <atomic>
 #include <thread>
 
 using MainComponentTest = MainComponentFixture;
+using Frames = std::vector<std::vector<juce::uint8>>;
 
-TEST_F (MainComponentTest, TheEmbeddedTypefaceLivesOnlyAsLongAsTheComponent)
+// An empty record in one data packet: the handshake (command 0x11, record 0x2001) and the mode switch (0x12, 0x2000).
+static const std::vector<juce::uint8> handshakeFrame { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00,
+                                                       0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 };
+static const std::vector<juce::uint8> modeSwitchFrame { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00,
+                                                        0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 };
+
+TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOneThatAnswers)
 {
-    auto* installed = dynamic_cast<DefaultLookAndFeel*> (&juce::LookAndFeel::getDefaultLookAndFeel());
-    ASSERT_NE (installed, nullptr);
-    ASSERT_TRUE (installed->regularTypeface != nullptr && installed->boldTypeface != nullptr);
-    EXPECT_NE (installed->regularTypeface.get(), installed->boldTypeface.get());
-
-    main = nullptr;
-    EXPECT_EQ (dynamic_cast<DefaultLookAndFeel*> (&juce::LookAndFeel::getDefaultLookAndFeel()), nullptr);
-}
-
-TEST_F (MainComponentTest, TheFirstPreferredLanguageChoosesTheTable)
-{
-    const struct { const char* lang; bool chinese; } cases[] = {
-        { "zh_CN.UTF-8", true }, { "zh_TW", true }, { "en_GB.UTF-8", false }, { "ja_JP.UTF-8", false }, { "C", false }
+    auto& page = main->getConnectedView();
+    const auto closedAndDisconnected = [this]
+    {
+        settle();
+        return ! manager().getPortPair().hasInput() && linkState() == stateDisconnected && isOnlyPageShown (main->getDisconnectedView());
     };
 
-    for (const auto& [lang, chinese] : cases)
-    {
-        SCOPED_TRACE (lang);
-        language.use (lang);
-        rebuild();
+    connect (false);
+    EXPECT_EQ (main->getTimerInterval (MainComponent::watchdogTimerId), 3000);
+    main->timerCallback (MainComponent::watchdogTimerId);
+    EXPECT_TRUE (closedAndDisconnected());
+    EXPECT_TRUE (main->isTimerRunning (MainComponent::watchdogTimerId));   // again and again until an answer comes
 
-        // "Cancel" is only translated in the Chinese table; the misspelt key only in the English one.
-        EXPECT_EQ (juce::translate ("Cancel"), chinese ? juce::CharPointer_UTF8 ("\xe5\x8f\x96\xe6\xb6\x88") : juce::String ("Cancel"));
-        EXPECT_EQ (juce::translate ("Restart the device r software"),
-                   chinese ? "Restart the device r software" : "Restart the device or software");
-    }
+    connect (false);
+    answer (2);
+    EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId) || main->isTimerRunning (MainComponent::handshakeTimerId));
+    EXPECT_TRUE (isOnlyPageShown (page) && page.startButton.isVisible() && ! page.updateButton.isVisible());
+
+    answer (1);
+    EXPECT_TRUE (page.updateButton.isVisible() && ! page.startButton.isVisible());
+    EXPECT_EQ (main->getTimerInterval (MainComponent::handshakeTimerId), 1000);
+    takeWritten();
+
+    for (int i = 0; i < 4; ++i)
+        handshakeTick();
+
+    EXPECT_TRUE (takeWritten().empty());   // counted, but not sent before user frames are allowed
+
+    // Within a cycle no answer switches the page, and only state 1 answers.
+    page.setVisible (false);
+    answer (2);
+    EXPECT_FALSE (main->isHandshakeAnswered());
+    answer (1);
+    EXPECT_TRUE (main->isHandshakeAnswered() && ! page.isVisible());
+    handshakeTick();
+    EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId));
+    EXPECT_TRUE (manager().getPortPair().hasInput());
+
+    // In the next cycle the last frame goes unanswered: the fifth tick closes the device.
+    manager().isCanSendUserMsg = true;
+    answer (1);
+
+    for (int i = 0; i < 4; ++i)
+        handshakeTick();
+
+    EXPECT_EQ (takeWritten(), Frames (4, handshakeFrame));
+    handshakeTick();
+    EXPECT_TRUE (closedAndDisconnected());
 }
 
-TEST_F (MainComponentTest, ClosingWhileTheDeviceKeepsTalkingStopsThePortsFirst)
+TEST_F (MainComponentTest, TheModeSwitchPrintsItsBytesIsSentOnlyWhenAllowedAndTheRestartEndsTheCycle)
+{
+    connect (false);
+    answer (1);
+    handshakeTick();
+    takeWritten();
+
+    for (const bool allowed : { false, true })
+    {
+        manager().isCanSendUserMsg = allowed;
+        testing::internal::CaptureStdout();
+        main->getConnectedView().onEnterUpdateMode();
+        EXPECT_EQ (testing::internal::GetCapturedStdout(), "21,25,7E,4D,5A,2D,0A,12,04,00,00,00,00,00,02,00,00,00,00,00,");
+        EXPECT_EQ (takeWritten(), allowed ? Frames { modeSwitchFrame } : Frames {});
+    }
+
+    main->getDisconnectedView().showHelpPage();
+    engine().blocksDone = 7;
+    main->getUpdateView().setProgress (0.5);
+    device.unplug();
+    manager().timerCallback();
+    EXPECT_EQ (main->getHandshakeCount(), 1);   // the reaction is posted
+    settle();
+    EXPECT_EQ (main->getHandshakeCount(), 0);
+    EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId) || main->getDisconnectedView().helpImage.isVisible());
+    EXPECT_TRUE (isOnlyPageShown (main->getDisconnectedView()));
+    EXPECT_EQ ((double) engine().blocksDone.load() + main->getUpdateView().progressSlider.getValue(), 0.0);
+}
+
+TEST_F (MainComponentTest, AnswersOnTheInputThreadMeetTheTicksAndClosingStopsThePortsFirst)
 {
     connect();
     answer (1);
     juce::Component::SafePointer<juce::Component> engineLeft (main->getFirmwareUpdate());
-
     std::atomic<bool> stop { false };
     std::thread chatter ([this, &stop]
     {
         const juce::uint8 abort[] = { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
 
-        while (! stop)
+        for (int i = 0; ! stop; ++i, std::this_thread::sleep_for (std::chrono::microseconds (200)))
         {
-            device.sendToHost (DeviceStateResponder::makeSystemReply (1, std::nullopt));
+            device.sendToHost (DeviceStateResponder::makeSystemReply (i % 3 == 0 ? 2 : 1, std::nullopt));
             device.sendToHost (juce::MidiMessage (abort, (int) sizeof (abort)));
-            std::this_thread::sleep_for (std::chrono::microseconds (200));
         }
     });
 
-    pumpMessagesFor (50);
-    main = nullptr;
+    for (int i = 0; i < 50; ++i, pumpMessagesFor (1))
+        handshakeTick();
 
-    EXPECT_EQ (device.getNumStartedInputs(), 0);
-    EXPECT_FALSE (manager().getPortPair().hasInput() || manager().getPortPair().hasOutput());
-    EXPECT_EQ (engineLeft, nullptr);
+    EXPECT_LE (main->getHandshakeCount(), 4);
+    main = nullptr;
+    EXPECT_TRUE (device.getNumStartedInputs() == 0 && engineLeft == nullptr);
 
     // Events that still come find nobody to call.
     PresetManager::getInstance()->deviceConnected();
     PresetManager::getInstance()->deviceDisconnected();
     pumpMessagesFor (50);
-
     stop = true;
     chatter.join();
     device.waitUntilDelivered();
-    settle();
 }

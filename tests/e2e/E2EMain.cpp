@@ -18,13 +18,11 @@ int main (int argc, char** argv)
     testing::InitGoogleTest (&argc, argv);
     XSetErrorHandler (ignoreXErrors);
 
-    // Run as the application does, a standalone application (thread-safe Xlib included);
-    // the sessions create the application object themselves.
+    // Standalone, as the application runs (thread-safe Xlib included); the sessions make the application object.
     juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
 
     // The settings file goes into a home of this run's own, never the user's.
-    const auto home = juce::File (NORVO_E2E_OUTPUT_DIR).getChildFile ("home")
-                                                    .getChildFile (juce::String ((int) getpid()));
+    const auto home = juce::File (NORVO_E2E_OUTPUT_DIR).getChildFile ("home-" + juce::String ((int) getpid()));
     home.createDirectory();
     setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
 

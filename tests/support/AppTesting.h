@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BinaryData.h"
 #include "device/CPackTrans.h"
 #include "device/ConstVar.h"
 #include "device/KRMIDIDeviceManager.h"
@@ -11,33 +12,26 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <cstdlib>
+#include <map>
 #include <optional>
-#include <string>
-#include <vector>
 
-/** Sets the user's first preferred language (LANGUAGE, which overrides the other locale
-    variables) and puts the variable back at the end.
-*/
-struct ScopedLanguage
+/** Sets environment variables (null unsets one) and puts each back at the end. */
+struct ScopedEnv
 {
-    ~ScopedLanguage()
+    ~ScopedEnv()   { for (auto& [name, value] : saved) value ? setenv (name.c_str(), value->c_str(), 1) : unsetenv (name.c_str()); }
+
+    void set (const char* name, const char* value)
     {
-        if (saved.has_value())
-            setenv ("LANGUAGE", saved->c_str(), 1);
-        else
-            unsetenv ("LANGUAGE");
+        if (const char* old = std::getenv (name); saved.count (name) == 0)
+            saved[name] = old != nullptr ? std::optional<std::string> (old) : std::nullopt;
+
+        value != nullptr ? setenv (name, value, 1) : unsetenv (name);
     }
 
-    void use (const std::string& language)  { setenv ("LANGUAGE", language.c_str(), 1); }
-
-    const std::optional<std::string> saved = std::getenv ("LANGUAGE") != nullptr ? std::optional<std::string> (std::getenv ("LANGUAGE"))
-                                                                                 : std::nullopt;
+    std::map<std::string, std::optional<std::string>> saved;
 };
 
-/** Deletes every singleton of the device link, newest first, as the framework's
-    shutdown does; the next use builds a fresh link.
-*/
+/** Deletes every singleton of the device link, newest first, as the framework's shutdown does. */
 inline void deleteWholeDeviceLink()
 {
     KRMIDIDeviceManager::deleteInstance();
@@ -49,7 +43,7 @@ inline void deleteWholeDeviceLink()
     PresetManager::deleteInstance();
 }
 
-/** The alert windows currently on the desktop, oldest first. */
+/** The alert windows on the desktop, oldest first. */
 inline std::vector<juce::AlertWindow*> findAlertWindows()
 {
     std::vector<juce::AlertWindow*> alerts;
@@ -61,29 +55,24 @@ inline std::vector<juce::AlertWindow*> findAlertWindows()
     return alerts;
 }
 
-/** The message of an alert window: it describes itself as its title, ". " and its message. */
-inline juce::String getAlertMessage (const juce::AlertWindow& alert)
-{
-    return alert.getDescription().substring (alert.getName().length() + 2);
-}
+/** An alert window describes itself as its title, ". " and its message. */
+inline juce::String getAlertMessage (const juce::AlertWindow& alert)   { return alert.getDescription().substring (alert.getName().length() + 2); }
 
-/** Runs the message loop until an alert window is shown; null if none comes. */
+/** Runs the message loop until an alert window shows; null if none comes. */
 inline juce::AlertWindow* waitForAlertWindow()
 {
-    pumpMessagesUntil ([] { return ! findAlertWindows().empty(); });
-    const auto alerts = findAlertWindows();
-    return alerts.empty() ? nullptr : alerts.back();
+    return pumpMessagesUntil ([] { return ! findAlertWindows().empty(); }) ? findAlertWindows().back() : nullptr;
 }
 
-inline void dismissAllAlerts()
+/** Closes every alert window with this result and waits until they are gone. */
+inline void dismissAllAlerts (int result = 0)
 {
     for (auto* alert : findAlertWindows())
-        alert->exitModalState (0);
+        alert->exitModalState (result);
 
     pumpMessagesUntil ([] { return findAlertWindows().empty(); });
 }
 
-/** Whether this page is the only one of its parent's children that is visible. */
 inline bool isOnlyPageShown (const juce::Component& page)
 {
     for (auto* sibling : page.getParentComponent()->getChildren())
@@ -91,4 +80,39 @@ inline bool isOnlyPageShown (const juce::Component& page)
             return false;
 
     return page.isVisible();
+}
+
+//==============================================================================
+inline juce::Image resourceImage (const juce::String& name)
+{
+    int size = 0;
+    const auto* data = BinaryData::getNamedResource (name.toRawUTF8(), size);
+    return juce::ImageCache::getFromMemory (data, size);
+}
+
+/** A cleared ARGB image with what the function paints on it. */
+inline juce::Image drawn (int width, int height, const std::function<void (juce::Graphics&)>& paint)
+{
+    juce::Image image (juce::Image::ARGB, width, height, true);
+    juce::Graphics g (image);
+    paint (g);
+    return image;
+}
+
+/** The bounds of the pixels that pass the test. */
+inline juce::Rectangle<int> findPixels (const juce::Image& image, const std::function<bool (juce::Colour, int x, int y)>& test)
+{
+    juce::Rectangle<int> found;
+
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            if (test (image.getPixelAt (x, y), x, y))
+                found = found.getUnion ({ x, y, 1, 1 });
+
+    return found;
+}
+
+inline bool samePixels (const juce::Image& a, const juce::Image& b)
+{
+    return a.getBounds() == b.getBounds() && findPixels (a, [&b] (juce::Colour c, int x, int y) { return c != b.getPixelAt (x, y); }).isEmpty();
 }

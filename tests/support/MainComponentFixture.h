@@ -10,43 +10,21 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
-/** A MainComponent in British English on a fresh device link whose port layer is a
-    virtual device, unplugged at first. The 100 ms tick is stopped: tests tick by hand.
+/** A MainComponent in British English on a fresh device link whose ports are a virtual
+    device, unplugged at first. The link's 100 ms tick is stopped: tests tick by hand.
 */
 class MainComponentFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        language.use ("en_GB.UTF-8");
-        device.unplug();
-        rebuild();
-    }
+    void SetUp() override       { env.set ("LANGUAGE", "en_GB.UTF-8"); device.unplug(); rebuild(); }
+    void TearDown() override    { dismissAllAlerts(); main = nullptr; settle(); deleteWholeDeviceLink(); }
 
-    void TearDown() override
-    {
-        dismissAllAlerts();
-        main = nullptr;
-        settle();
-        deleteWholeDeviceLink();
-    }
-
-    /** Builds the component again, for tests that change the environment first. */
-    void rebuild()
-    {
-        main = nullptr;
-        main = std::make_unique<MainComponent>();
-        manager().stopTimer();
-    }
-
-    MIDIManager& manager()              { return *MIDIManager::getInstance(); }
-    juce::uint32 linkState()            { return manager().getStateMachine().getCurrentState(); }
-    FirmwareUpdate& engine()            { return *main->getFirmwareUpdate(); }
-    void handshakeTick()                { main->timerCallback (MainComponent::handshakeTimerId); }
-    void settle()                       { pumpMessagesFor (30); }
+    void rebuild()              { main = nullptr; main = std::make_unique<MainComponent>(); manager().stopTimer(); }
+    MIDIManager& manager()      { return *MIDIManager::getInstance(); }
+    juce::uint32 linkState()    { return manager().getStateMachine().getCurrentState(); }
+    FirmwareUpdate& engine()    { return *main->getFirmwareUpdate(); }
+    void handshakeTick()        { main->timerCallback (MainComponent::handshakeTimerId); }
+    void settle()               { pumpMessagesFor (30); }
 
     /** Plugs the device in and ticks until it is connected, with user frames allowed or not. */
     void connect (bool allowUserFrames = true)
@@ -68,7 +46,7 @@ protected:
         settle();
     }
 
-    /** Everything written to the device since the last call, as bytes. */
+    /** Everything written to the device since the last call. */
     std::vector<std::vector<juce::uint8>> takeWritten()
     {
         std::vector<std::vector<juce::uint8>> messages;
@@ -80,7 +58,7 @@ protected:
         return messages;
     }
 
-    ScopedLanguage language;
+    ScopedEnv env;
     VirtualMidiDevice device;
     VirtualMidiDevice::ScopedInstall install { device };
     std::unique_ptr<MainComponent> main;
