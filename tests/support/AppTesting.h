@@ -43,7 +43,6 @@ inline void deleteWholeDeviceLink()
     PresetManager::deleteInstance();
 }
 
-/** The alert windows on the desktop, oldest first. */
 inline std::vector<juce::AlertWindow*> findAlertWindows()
 {
     std::vector<juce::AlertWindow*> alerts;
@@ -59,10 +58,7 @@ inline std::vector<juce::AlertWindow*> findAlertWindows()
 inline juce::String getAlertMessage (const juce::AlertWindow& alert)   { return alert.getDescription().substring (alert.getName().length() + 2); }
 
 /** Runs the message loop until an alert window shows; null if none comes. */
-inline juce::AlertWindow* waitForAlertWindow()
-{
-    return pumpMessagesUntil ([] { return ! findAlertWindows().empty(); }) ? findAlertWindows().back() : nullptr;
-}
+inline juce::AlertWindow* waitForAlertWindow()   { return pumpMessagesUntil ([] { return ! findAlertWindows().empty(); }) ? findAlertWindows().back() : nullptr; }
 
 /** Closes every alert window with this result and waits until they are gone. */
 inline void dismissAllAlerts (int result = 0)

@@ -10,15 +10,22 @@
 
 #include <gtest/gtest.h>
 
-/** A MainComponent in British English on a fresh device link whose ports are a virtual
-    device, unplugged at first. The link's 100 ms tick is stopped: tests tick by hand.
+/** A MainComponent in British English with a home folder of its own, on a fresh device link whose
+    ports are a virtual device, unplugged at first. The link's 100 ms tick is stopped: tests tick by hand.
 */
 class MainComponentFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override       { env.set ("LANGUAGE", "en_GB.UTF-8"); device.unplug(); rebuild(); }
-    void TearDown() override    { dismissAllAlerts(); main = nullptr; settle(); deleteWholeDeviceLink(); }
+    void SetUp() override
+    {
+        home.createDirectory();
+        env.set ("HOME", home.getFullPathName().toRawUTF8());
+        env.set ("LANGUAGE", "en_GB.UTF-8");
+        device.unplug();
+        rebuild();
+    }
 
+    void TearDown() override    { dismissAllAlerts(); main = nullptr; settle(); deleteWholeDeviceLink(); home.deleteRecursively(); }
     void rebuild()              { main = nullptr; main = std::make_unique<MainComponent>(); manager().stopTimer(); }
     MIDIManager& manager()      { return *MIDIManager::getInstance(); }
     juce::uint32 linkState()    { return manager().getStateMachine().getCurrentState(); }
@@ -58,6 +65,7 @@ protected:
         return messages;
     }
 
+    const juce::File home = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("norvo-" + juce::Uuid().toString());
     ScopedEnv env;
     VirtualMidiDevice device;
     VirtualMidiDevice::ScopedInstall install { device };
