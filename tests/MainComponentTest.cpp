@@ -6,15 +6,13 @@ using MainComponentTest = MainComponentFixture;
 using Frames = std::vector<std::vector<juce::uint8>>;
 
 // An empty record in one data packet: the handshake (command 0x11, record 0x2001) and the mode switch (0x12, 0x2000).
-static const std::vector<juce::uint8> handshakeFrame { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00,
-                                                       0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 };
-static const std::vector<juce::uint8> modeSwitchFrame { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00,
-                                                        0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 };
+static const Frames frames { { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 },
+                             { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 } };
 
 TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOneThatAnswers)
 {
     auto& page = main->getConnectedView();
-    const auto closedAndDisconnected = [this]
+    const auto closed = [this]
     {
         settle();
         return ! manager().getPortPair().hasInput() && linkState() == stateDisconnected && isOnlyPageShown (main->getDisconnectedView());
@@ -23,14 +21,12 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOn
     connect (false);
     EXPECT_EQ (main->getTimerInterval (MainComponent::watchdogTimerId), 3000);
     main->timerCallback (MainComponent::watchdogTimerId);
-    EXPECT_TRUE (closedAndDisconnected());
-    EXPECT_TRUE (main->isTimerRunning (MainComponent::watchdogTimerId));   // again and again until an answer comes
+    EXPECT_TRUE (closed() && main->isTimerRunning (MainComponent::watchdogTimerId));   // and again until an answer comes
 
     connect (false);
     answer (2);
     EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId) || main->isTimerRunning (MainComponent::handshakeTimerId));
     EXPECT_TRUE (isOnlyPageShown (page) && page.startButton.isVisible() && ! page.updateButton.isVisible());
-
     answer (1);
     EXPECT_TRUE (page.updateButton.isVisible() && ! page.startButton.isVisible());
     EXPECT_EQ (main->getTimerInterval (MainComponent::handshakeTimerId), 1000);
@@ -48,8 +44,7 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOn
     answer (1);
     EXPECT_TRUE (main->isHandshakeAnswered() && ! page.isVisible());
     handshakeTick();
-    EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId));
-    EXPECT_TRUE (manager().getPortPair().hasInput());
+    EXPECT_TRUE (manager().getPortPair().hasInput() && ! main->isTimerRunning (MainComponent::handshakeTimerId));
 
     // In the next cycle the last frame goes unanswered: the fifth tick closes the device.
     manager().isCanSendUserMsg = true;
@@ -58,9 +53,9 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOn
     for (int i = 0; i < 4; ++i)
         handshakeTick();
 
-    EXPECT_EQ (takeWritten(), Frames (4, handshakeFrame));
+    EXPECT_EQ (takeWritten(), Frames (4, frames[0]));
     handshakeTick();
-    EXPECT_TRUE (closedAndDisconnected());
+    EXPECT_TRUE (closed());
 }
 
 TEST_F (MainComponentTest, TheModeSwitchPrintsItsBytesIsSentOnlyWhenAllowedAndTheRestartEndsTheCycle)
@@ -76,7 +71,7 @@ TEST_F (MainComponentTest, TheModeSwitchPrintsItsBytesIsSentOnlyWhenAllowedAndTh
         testing::internal::CaptureStdout();
         main->getConnectedView().onEnterUpdateMode();
         EXPECT_EQ (testing::internal::GetCapturedStdout(), "21,25,7E,4D,5A,2D,0A,12,04,00,00,00,00,00,02,00,00,00,00,00,");
-        EXPECT_EQ (takeWritten(), allowed ? Frames { modeSwitchFrame } : Frames {});
+        EXPECT_EQ (takeWritten(), allowed ? Frames { frames[1] } : Frames {});
     }
 
     main->getDisconnectedView().showHelpPage();
@@ -115,9 +110,7 @@ TEST_F (MainComponentTest, AnswersOnTheInputThreadMeetTheTicksAndClosingStopsThe
     EXPECT_LE (main->getHandshakeCount(), 4);
     main = nullptr;
     EXPECT_TRUE (device.getNumStartedInputs() == 0 && engineLeft == nullptr);
-
-    // Events that still come find nobody to call.
-    PresetManager::getInstance()->deviceConnected();
+    PresetManager::getInstance()->deviceConnected();   // events that still come find nobody to call
     PresetManager::getInstance()->deviceDisconnected();
     pumpMessagesFor (50);
     stop = true;

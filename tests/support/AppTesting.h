@@ -71,11 +71,8 @@ inline void dismissAllAlerts (int result = 0)
 
 inline bool isOnlyPageShown (const juce::Component& page)
 {
-    for (auto* sibling : page.getParentComponent()->getChildren())
-        if (sibling != &page && sibling->isVisible())
-            return false;
-
-    return page.isVisible();
+    const auto& pages = page.getParentComponent()->getChildren();
+    return page.isVisible() && std::none_of (pages.begin(), pages.end(), [&page] (auto* other) { return other != &page && other->isVisible(); });
 }
 
 //==============================================================================
