@@ -74,12 +74,13 @@ TEST_F (MainComponentTest, TheModeSwitchPrintsItsBytesIsSentOnlyWhenAllowedAndTh
         EXPECT_EQ (takeWritten(), allowed ? Frames { frames[1] } : Frames {});
     }
 
+    // The device restarts: the disconnection's reaction is posted.
     main->getDisconnectedView().showHelpPage();
     engine().blocksDone = 7;
     main->getUpdateView().setProgress (0.5);
     device.unplug();
     manager().timerCallback();
-    EXPECT_EQ (main->getHandshakeCount(), 1);   // the reaction is posted
+    EXPECT_EQ (main->getHandshakeCount(), 1);
     settle();
     EXPECT_EQ (main->getHandshakeCount(), 0);
     EXPECT_FALSE (main->isTimerRunning (MainComponent::handshakeTimerId) || main->getDisconnectedView().helpImage.isVisible());
@@ -95,13 +96,8 @@ TEST_F (MainComponentTest, AnswersOnTheInputThreadMeetTheTicksAndClosingStopsThe
     std::atomic<bool> stop { false };
     std::thread chatter ([this, &stop]
     {
-        const juce::uint8 abort[] = { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
-
         for (int i = 0; ! stop; ++i, std::this_thread::sleep_for (std::chrono::microseconds (200)))
-        {
-            device.sendToHost (DeviceStateResponder::makeSystemReply (i % 3 == 0 ? 2 : 1, std::nullopt));
-            device.sendToHost (juce::MidiMessage (abort, (int) sizeof (abort)));
-        }
+            device.sendToHost (i % 2 == 0 ? DeviceStateResponder::makeSystemReply (i % 3 == 0 ? 2 : 1, std::nullopt) : juce::MidiMessage::createSysExMessage ("\x7e\x48\x06", 3));
     });
 
     for (int i = 0; i < 50; ++i, pumpMessagesFor (1))
@@ -110,9 +106,9 @@ TEST_F (MainComponentTest, AnswersOnTheInputThreadMeetTheTicksAndClosingStopsThe
     EXPECT_LE (main->getHandshakeCount(), 4);
     main = nullptr;
     EXPECT_TRUE (device.getNumStartedInputs() == 0 && engineLeft == nullptr);
-    PresetManager::getInstance()->deviceConnected();   // events that still come find nobody to call
+    PresetManager::getInstance()->deviceConnected();   // nobody is left to call
     PresetManager::getInstance()->deviceDisconnected();
-    pumpMessagesFor (50);
+    settle();
     stop = true;
     chatter.join();
     device.waitUntilDelivered();

@@ -56,11 +56,8 @@ inline std::vector<juce::AlertWindow*> findAlertWindows()
 
 /** An alert window describes itself as its title, ". " and its message. */
 inline juce::String getAlertMessage (const juce::AlertWindow& alert)   { return alert.getDescription().substring (alert.getName().length() + 2); }
-
-/** Runs the message loop until an alert window shows; null if none comes. */
 inline juce::AlertWindow* waitForAlertWindow()   { return pumpMessagesUntil ([] { return ! findAlertWindows().empty(); }) ? findAlertWindows().back() : nullptr; }
 
-/** Closes every alert window with this result and waits until they are gone. */
 inline void dismissAllAlerts (int result = 0)
 {
     for (auto* alert : findAlertWindows())
@@ -99,8 +96,7 @@ inline juce::Rectangle<int> findPixels (const juce::Image& image, const std::fun
 
     for (int y = 0; y < image.getHeight(); ++y)
         for (int x = 0; x < image.getWidth(); ++x)
-            if (test (image.getPixelAt (x, y), x, y))
-                found = found.getUnion ({ x, y, 1, 1 });
+            found = test (image.getPixelAt (x, y), x, y) ? found.getUnion ({ x, y, 1, 1 }) : found;
 
     return found;
 }

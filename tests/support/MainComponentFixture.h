@@ -16,15 +16,7 @@
 class MainComponentFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        home.createDirectory();
-        env.set ("HOME", home.getFullPathName().toRawUTF8());
-        env.set ("LANGUAGE", "en_GB.UTF-8");
-        device.unplug();
-        rebuild();
-    }
-
+    void SetUp() override       { home.createDirectory(); env.set ("HOME", home.getFullPathName().toRawUTF8()); env.set ("LANGUAGE", "en_GB"); device.unplug(); rebuild(); }
     void TearDown() override    { dismissAllAlerts(); main = nullptr; settle(); deleteWholeDeviceLink(); home.deleteRecursively(); }
     void rebuild()              { main = nullptr; main = std::make_unique<MainComponent>(); manager().stopTimer(); }
     MIDIManager& manager()      { return *MIDIManager::getInstance(); }
