@@ -9,7 +9,7 @@ using Frames = std::vector<std::vector<juce::uint8>>;
 static const Frames frames { { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x11, 0x04, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 },
                              { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 } };
 
-TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOneThatAnswers)
+TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersAndTheModeSwitchGoesOutWhenAllowed)
 {
     auto& page = main->getConnectedView();
     const auto closed = [this]
@@ -46,8 +46,16 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOn
     handshakeTick();
     EXPECT_TRUE (manager().getPortPair().hasInput() && ! main->isTimerRunning (MainComponent::handshakeTimerId));
 
+    for (const bool allowed : { false, true })
+    {
+        manager().isCanSendUserMsg = allowed;
+        testing::internal::CaptureStdout();
+        page.onEnterUpdateMode();
+        EXPECT_EQ (testing::internal::GetCapturedStdout(), "21,25,7E,4D,5A,2D,0A,12,04,00,00,00,00,00,02,00,00,00,00,00,");
+        EXPECT_EQ (takeWritten(), allowed ? Frames { frames[1] } : Frames {});
+    }
+
     // In the next cycle the last frame goes unanswered: the fifth tick closes the device.
-    manager().isCanSendUserMsg = true;
     answer (1);
 
     for (int i = 0; i < 4; ++i)
@@ -58,23 +66,11 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeCloseASilentDeviceAndKeepOn
     EXPECT_TRUE (closed());
 }
 
-TEST_F (MainComponentTest, TheModeSwitchPrintsItsBytesIsSentOnlyWhenAllowedAndTheRestartEndsTheCycle)
+TEST_F (MainComponentTest, ADisconnectionInTheMiddleOfACycleEndsItAndResetsThePagesOnceItsPostedPartHasRun)
 {
-    connect (false);
+    connect();
     answer (1);
     handshakeTick();
-    takeWritten();
-
-    for (const bool allowed : { false, true })
-    {
-        manager().isCanSendUserMsg = allowed;
-        testing::internal::CaptureStdout();
-        main->getConnectedView().onEnterUpdateMode();
-        EXPECT_EQ (testing::internal::GetCapturedStdout(), "21,25,7E,4D,5A,2D,0A,12,04,00,00,00,00,00,02,00,00,00,00,00,");
-        EXPECT_EQ (takeWritten(), allowed ? Frames { frames[1] } : Frames {});
-    }
-
-    // The device restarts: the disconnection's reaction is posted.
     main->getDisconnectedView().showHelpPage();
     engine().blocksDone = 7;
     main->getUpdateView().setProgress (0.5);

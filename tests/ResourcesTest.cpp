@@ -29,9 +29,8 @@ TEST (Resources, TranslationTablesAnswerTheLookupsOfTheSystem)
     EXPECT_EQ (juce::StringArray::fromLines (zh.translate (warning)).size(), 3);
 }
 
-TEST (Resources, EveryImageDecodesAtItsSizeWithAlpha)
+TEST (Resources, EveryImageDecodesAtItsSizeWithAlphaAndTheTypefaceHasAGlyphForEveryCharacterOfBothTables)
 {
-    // The page images are 1300 x 828.
     const std::map<juce::String, juce::Rectangle<int>> buttons { { "help_button_en_png", { 280, 60 } }, { "help_button_zh_png", { 280, 60 } },
         { "back_button_png", { 28, 28 } }, { "browse_button_png", { 56, 56 } }, { "start_enabled_en_png", { 200, 56 } }, { "start_enabled_zh_png", { 158, 56 } },
         { "start_disabled_en_png", { 158, 56 } }, { "start_disabled_zh_png", { 158, 56 } }, { "progress_track_png", { 448, 20 } } };
@@ -42,15 +41,13 @@ TEST (Resources, EveryImageDecodesAtItsSizeWithAlpha)
         const juce::String name (BinaryData::namedResourceList[i]);
         const auto image = resourceImage (name);
         images += image.isValid() ? 1 : 0;
-        EXPECT_TRUE (! name.endsWith ("_png") || (image.getFormat() == juce::Image::ARGB
+        EXPECT_TRUE (! name.endsWith ("_png") || (image.getFormat() == juce::Image::ARGB   // the page images are 1300 x 828
                                                   && image.getBounds() == (buttons.count (name) > 0 ? buttons.at (name) : juce::Rectangle<int> (1300, 828)))) << name;
     }
 
     EXPECT_EQ (images, 25);
-}
 
-TEST (Resources, TheTypefaceHasAGlyphForEveryCharacterOfBothTables)
-{
+    // A character the face lacks gets its "missing" box; private-use characters are never in it.
     const auto typeface = juce::Typeface::createSystemTypefaceFor (BinaryData::typeface_otf, (size_t) BinaryData::typeface_otfSize);
     const auto outlineOf = [&typeface] (juce::juce_wchar character)
     {
@@ -61,11 +58,8 @@ TEST (Resources, TheTypefaceHasAGlyphForEveryCharacterOfBothTables)
         typeface->getOutlineForGlyph (glyphs[0], outline);
         return outline.toString();
     };
-
-    // A character the face lacks gets its "missing" box; private-use characters are never in it.
-    const auto missing = outlineOf (0xe000);
+    const auto missing = outlineOf (0xe000), bothTables = english + chinese;
     ASSERT_TRUE (missing.isNotEmpty() && outlineOf (0xe123) == missing);
-    const auto bothTables = english + chinese;
     std::set<juce::juce_wchar> characters;
 
     for (auto p = bothTables.getCharPointer(); ! p.isEmpty();)
