@@ -15,17 +15,21 @@
 [[maybe_unused]] static const bool standalone = (juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; }, true);
 
 /** The application with its own window, device link and timers, in a home folder of its own, on a virtual
-    device that answers the state requests in the state it is plugged in with, or takes an update.
+    device that answers the state requests or takes an update.
 */
 struct Session : public ::testing::Test
 {
     void SetUp() override      { home.createDirectory(); env.set ("HOME", home.getFullPathName().toRawUTF8()); device.unplug(); app.initialise ({}); }
     void TearDown() override   { dismissAllAlerts(); app.shutdown(); deleteWholeDeviceLink(); home.deleteRecursively(); }
 
+    /** The device appears in this state and answers every state request with it; true once the connected page shows it. */
     bool plugIn (int state)
     {
-        peer.reset();
-        responder.emplace (device, state);
+        device.setOnMessageWritten ([this, state] (const juce::MidiMessage& m)
+        {
+            if (DeviceStateResponder::isInformationRequest (m) || DeviceStateResponder::isStateRead (m))
+                device.sendToHost (DeviceStateResponder::makeSystemReply (state, std::nullopt));
+        });
         device.plug();
         auto& page = main().getConnectedView();
         return pumpMessagesUntil ([&page, state] { return isOnlyPageShown (page) && page.currentState == state; }, 8000) && device.waitUntilDelivered();
@@ -37,7 +41,6 @@ struct Session : public ::testing::Test
     ScopedEnv env;
     VirtualMidiDevice device;
     VirtualMidiDevice::ScopedInstall install { device };
-    std::optional<DeviceStateResponder> responder;
     std::optional<VirtualUpdatePeer> peer;
     NewProjectApplication app;
 };
@@ -72,7 +75,6 @@ TEST_F (Session, TheDeviceIsSwitchedIntoUpdateModeAndUpdatedThroughThePagesAndCl
 
     for (const bool toTheEnd : { true, false })
     {
-        responder.reset();
         peer.emplace (device);
         peer->setBlockSize (64);
 
