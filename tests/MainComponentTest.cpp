@@ -1,3 +1,4 @@
+#include "device/PresetManager.h"
 #include "tests/support/MainComponentFixture.h"
 
 #include <thread>

@@ -1,3 +1,4 @@
+#include "device/ConstVar.h"
 #include "tests/support/MainComponentFixture.h"
 
 #include <thread>

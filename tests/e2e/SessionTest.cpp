@@ -20,7 +20,7 @@
 struct Session : public ::testing::Test
 {
     void SetUp() override      { home.createDirectory(); env.set ("HOME", home.getFullPathName().toRawUTF8()); device.unplug(); app.initialise ({}); }
-    void TearDown() override   { dismissAllAlerts(); app.shutdown(); deleteWholeDeviceLink(); home.deleteRecursively(); }
+    void TearDown() override   { dismissAllAlerts(); app.shutdown(); deleteTrafficSingletons(); home.deleteRecursively(); }
 
     /** The device appears in this state and answers every state request with it; true once the connected page shows it. */
     bool plugIn (int state)

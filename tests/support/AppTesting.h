@@ -1,14 +1,8 @@
 #pragma once
 
 #include "BinaryData.h"
-#include "device/CPackTrans.h"
-#include "device/ConstVar.h"
-#include "device/KRMIDIDeviceManager.h"
-#include "device/MIDIManager.h"
-#include "device/PresetManager.h"
-#include "device/ReceivedMsgHandle.h"
-#include "device/SendMsgHander.h"
 #include "tests/support/MessageLoop.h"
+#include "tests/support/TrafficSingletons.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -30,18 +24,6 @@ struct ScopedEnv
 
     std::map<std::string, std::optional<std::string>> saved;
 };
-
-/** Deletes every singleton of the device link, newest first, as the framework's shutdown does. */
-inline void deleteWholeDeviceLink()
-{
-    KRMIDIDeviceManager::deleteInstance();
-    SendMsgHander::deleteInstance();
-    MIDIManager::deleteInstance();
-    CPackTrans::deleteInstance();
-    ReceivedMsgHandle::deleteInstance();
-    ConstVar::deleteInstance();
-    PresetManager::deleteInstance();
-}
 
 inline std::vector<juce::AlertWindow*> findAlertWindows()
 {

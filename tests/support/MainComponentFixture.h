@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/MIDIManager.h"
 #include "device/MIDIPortPair.h"
 #include "device/MIDIUSBFsm.h"
 #include "firmware/FirmwareUpdate.h"
@@ -17,7 +18,7 @@ class MainComponentFixture : public ::testing::Test
 {
 protected:
     void SetUp() override       { home.createDirectory(); env.set ("HOME", home.getFullPathName().toRawUTF8()); env.set ("LANGUAGE", "en_GB"); device.unplug(); rebuild(); }
-    void TearDown() override    { dismissAllAlerts(); main = nullptr; settle(); deleteWholeDeviceLink(); home.deleteRecursively(); }
+    void TearDown() override    { dismissAllAlerts(); main = nullptr; settle(); deleteTrafficSingletons(); home.deleteRecursively(); }
     void rebuild()              { main = nullptr; main = std::make_unique<MainComponent>(); manager().stopTimer(); }
     MIDIManager& manager()      { return *MIDIManager::getInstance(); }
     juce::uint32 linkState()    { return manager().getStateMachine().getCurrentState(); }
