@@ -73,11 +73,7 @@ TEST (LookAndFeels, TheBoldFaceOnlyForTheWordBoldAndTheAlertFonts)
 
     KRAlertWindowLookAndFeel alert;
     juce::TextButton button;
-    juce::String heights;
-
-    for (const auto& font : { lookAndFeel.getAlertWindowTitleFont(), lookAndFeel.getAlertWindowMessageFont(), lookAndFeel.getAlertWindowFont(),
-                              alert.getAlertWindowTitleFont(), alert.getAlertWindowMessageFont(), alert.getAlertWindowFont(), alert.getTextButtonFont (button, 30) })
-        heights << font.getHeight() << " ";
-
-    EXPECT_EQ (heights, "16 15 16 16 14 14 14 ");
+    EXPECT_EQ (juce::Array<float> ({ lookAndFeel.getAlertWindowTitleFont().getHeight(), lookAndFeel.getAlertWindowMessageFont().getHeight(), lookAndFeel.getAlertWindowFont().getHeight(),
+                                     alert.getAlertWindowTitleFont().getHeight(), alert.getAlertWindowMessageFont().getHeight(), alert.getAlertWindowFont().getHeight(),
+                                     alert.getTextButtonFont (button, 30).getHeight() }), juce::Array<float> ({ 16, 15, 16, 16, 14, 14, 14 }));
 }

@@ -51,9 +51,7 @@ TEST (Resources, EveryImageDecodesAtItsSizeWithAlphaAndTheTypefaceHasAGlyphForEv
     const auto typeface = juce::Typeface::createSystemTypefaceFor (BinaryData::typeface_otf, (size_t) BinaryData::typeface_otfSize);
     const auto outlineOf = [&typeface] (juce::juce_wchar character)
     {
-        juce::Array<int> glyphs;
-        juce::Array<float> offsets;
-        juce::Path outline;
+        juce::Array<int> glyphs; juce::Array<float> offsets; juce::Path outline;
         typeface->getGlyphPositions (juce::String::charToString (character), glyphs, offsets);
         typeface->getOutlineForGlyph (glyphs[0], outline);
         return outline.toString();
@@ -62,8 +60,7 @@ TEST (Resources, EveryImageDecodesAtItsSizeWithAlphaAndTheTypefaceHasAGlyphForEv
     ASSERT_TRUE (missing.isNotEmpty() && outlineOf (0xe123) == missing);
     std::set<juce::juce_wchar> characters;
 
-    for (auto p = bothTables.getCharPointer(); ! p.isEmpty();)
-        characters.insert (p.getAndAdvance());
+    for (auto p = bothTables.getCharPointer(); ! p.isEmpty();) characters.insert (p.getAndAdvance());
 
     EXPECT_GT (characters.size(), 150u);
 

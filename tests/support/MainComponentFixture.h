@@ -46,7 +46,6 @@ protected:
         settle();
     }
 
-    /** Everything written to the device since the last call. */
     std::vector<std::vector<juce::uint8>> takeWritten()
     {
         std::vector<std::vector<juce::uint8>> messages;
