@@ -60,7 +60,7 @@ TEST (LookAndFeels, AlertTextStartsAtXOneOrEightyOneAndYTenUnderALineAtY40AndAZe
                juce::Colour (KRAlertWindowLookAndFeel::barBackgroundColour));
 }
 
-TEST (LookAndFeels, TheBoldFaceOnlyForTheWordBoldAndTheAlertFonts)
+TEST (LookAndFeels, TheBoldFaceOnlyForTheWordBold)
 {
     DefaultLookAndFeel lookAndFeel;
     EXPECT_EQ (lookAndFeel.getTypefaceForFont (juce::Font (12.0f)), nullptr);   // until the owner fills it
@@ -70,10 +70,4 @@ TEST (LookAndFeels, TheBoldFaceOnlyForTheWordBoldAndTheAlertFonts)
     for (const auto& [style, bold] : { std::pair { "Bold", true }, { "bold", true }, { "Bold Italic", true }, { "Extra-Bold", true },
                                        { "Regular", false }, { "Italic", false }, { "SemiBold", false }, { "Bolder", false }, { "", false } })
         EXPECT_EQ (lookAndFeel.getTypefaceForFont (juce::Font ("Any", style, 12.0f)), bold ? lookAndFeel.boldTypeface : lookAndFeel.regularTypeface) << style;
-
-    KRAlertWindowLookAndFeel alert;
-    juce::TextButton button;
-    EXPECT_EQ (juce::Array<float> ({ lookAndFeel.getAlertWindowTitleFont().getHeight(), lookAndFeel.getAlertWindowMessageFont().getHeight(), lookAndFeel.getAlertWindowFont().getHeight(),
-                                     alert.getAlertWindowTitleFont().getHeight(), alert.getAlertWindowMessageFont().getHeight(), alert.getAlertWindowFont().getHeight(),
-                                     alert.getTextButtonFont (button, 30).getHeight() }), juce::Array<float> ({ 16, 15, 16, 16, 14, 14, 14 }));
 }

@@ -6,23 +6,20 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <map>
 #include <optional>
 
-/** Sets environment variables (null unsets one) and puts each back at the end. */
+/** Sets environment variables (null unsets one) and puts them back at the end. */
 struct ScopedEnv
 {
-    ~ScopedEnv()   { for (auto& [name, value] : saved) value ? setenv (name.c_str(), value->c_str(), 1) : unsetenv (name.c_str()); }
+    ~ScopedEnv()   { for (auto i = saved.rbegin(); i != saved.rend(); ++i) i->second ? setenv (i->first.c_str(), i->second->c_str(), 1) : unsetenv (i->first.c_str()); }
 
     void set (const char* name, const char* value)
     {
-        if (const char* old = std::getenv (name); saved.count (name) == 0)
-            saved[name] = old != nullptr ? std::optional<std::string> (old) : std::nullopt;
-
+        saved.emplace_back (name, std::getenv (name) != nullptr ? std::optional<std::string> (std::getenv (name)) : std::nullopt);
         value != nullptr ? setenv (name, value, 1) : unsetenv (name);
     }
 
-    std::map<std::string, std::optional<std::string>> saved;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
 inline std::vector<juce::AlertWindow*> findAlertWindows()
