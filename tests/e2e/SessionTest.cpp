@@ -1,5 +1,4 @@
 #include "app/NewProjectApplication.h"
-#include "firmware/FirmwareUpdate.h"
 #include "tests/support/AppTesting.h"
 #include "tests/support/DeviceStateResponder.h"
 #include "tests/support/FirmwareFileBuilder.h"
@@ -8,8 +7,6 @@
 #include "ui/PreferredLanguage.h"
 
 #include <gtest/gtest.h>
-
-#include <optional>
 
 // A standalone application, as the real one (thread-safe Xlib included); the session makes the application object.
 [[maybe_unused]] static const bool standalone = (juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; }, true);
@@ -28,17 +25,16 @@ struct Session : public ::testing::Test
     ScopedEnv env;
     VirtualMidiDevice device;
     VirtualMidiDevice::ScopedInstall install { device };
-    std::optional<VirtualUpdatePeer> peer;
     NewProjectApplication app;
 };
 
 // Closing the window ends the message loop: this is the only session of the run.
-TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingDuringAnUpdateQuitsWithoutAQuestion)
+TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithoutAQuestion)
 {
     auto& window = *app.getMainWindow();
     const auto offset = window.getBounds().getCentre() - juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea.getCentre();
-    EXPECT_TRUE (window.getName() == "Norvo USB Updater V1.2.1" && std::abs (offset.x) <= 1 && std::abs (offset.y) <= 1);
-    EXPECT_FALSE (window.isResizable() || (window.getDesktopWindowStyleFlags() & juce::ComponentPeer::windowHasMaximiseButton) != 0);
+    EXPECT_TRUE (window.getName() == "Norvo USB Updater V1.2.1" && offset.getDistanceFromOrigin() < 1.5f && ! window.isResizable()
+                   && (window.getDesktopWindowStyleFlags() & juce::ComponentPeer::windowHasMaximiseButton) == 0);
     auto& disconnected = main().getDisconnectedView();
     ASSERT_TRUE (pumpMessagesUntil ([&disconnected] { return isOnlyPageShown (disconnected) && disconnected.getBounds() == juce::Rectangle<int> (0, 0, 650, 414); }));
     EXPECT_EQ (disconnected.downloadLink->getButtonText(), juce::String::fromUTF8 (isChineseLanguage() ? "还没有新版固件, 去下载>>" : "There's no new firmware yet. Download it"));
@@ -53,30 +49,20 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingDuringAnUpdateQuitsWi
     auto& page = main().getConnectedView();
     ASSERT_TRUE (pumpMessagesUntil ([&page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000) && device.waitUntilDelivered());
 
-    // The chosen file is sent to the end, then once more, and the window is closed while the device holds back an answer.
+    // The chosen file is sent to the end; closing the window then asks nothing.
     const size_t sizes[] = { 1500, 700, 900 };
     const auto file = FirmwareFileBuilder().version ('V', 1, 2, 10).section (0x00, FirmwareFileBuilder::pattern (sizes[0], 1))
                           .section (0x01, FirmwareFileBuilder::pattern (sizes[1], 2)).section (0x10, FirmwareFileBuilder::pattern (sizes[2], 3)).writeTemporary();
-    auto& progress = main().getUpdateView().progressSlider;
+    VirtualUpdatePeer peer (device);
+    peer.setBlockSize (64);
+    page.fileChosen (file->getFile());
+    page.startButton.triggerClick();
+    EXPECT_EQ (page.versionLabel.getText(), "V 1.2.10");
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return isOnlyPageShown (main().getUpdateView()) && peer.isFinished() && main().getUpdateView().progressSlider.getValue() == 1.0; }, 8000));
+    EXPECT_TRUE (peer.getErrors().isEmpty()) << peer.getErrors().joinIntoString ("\n");
 
-    for (const bool toTheEnd : { true, false })
-    {
-        peer.emplace (device);
-        peer->setBlockSize (64);
-
-        if (! toTheEnd)
-            peer->stayQuietAt (VirtualUpdatePeer::Step::block);
-
-        page.fileChosen (file->getFile());
-        page.startButton.triggerClick();
-        EXPECT_EQ (page.versionLabel.getText(), "V 1.2.10");
-        ASSERT_TRUE (pumpMessagesUntil ([&] { return isOnlyPageShown (main().getUpdateView()) && (toTheEnd ? peer->isFinished() && progress.getValue() == 1.0
-                                                                                                            : main().getFirmwareUpdate()->getUpdatingState() == 3); }, 8000));
-        EXPECT_TRUE (peer->getErrors().isEmpty()) << peer->getErrors().joinIntoString ("\n");
-
-        for (size_t i = 0; toTheEnd && i < 3; ++i)
-            EXPECT_EQ (peer->getSections().at (i).data, FirmwareFileBuilder::pattern (sizes[i], (int) i + 1));
-    }
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ (peer.getSections().at (i).data, FirmwareFileBuilder::pattern (sizes[i], (int) i + 1));
 
     window.closeButtonPressed();
     pumpMessagesFor (50);
