@@ -50,9 +50,8 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithout
     ASSERT_TRUE (pumpMessagesUntil ([&page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000) && device.waitUntilDelivered());
 
     // The chosen file is sent to the end; closing the window then asks nothing.
-    const size_t sizes[] = { 1500, 700, 900 };
-    const auto file = FirmwareFileBuilder().version ('V', 1, 2, 10).section (0x00, FirmwareFileBuilder::pattern (sizes[0], 1))
-                          .section (0x01, FirmwareFileBuilder::pattern (sizes[1], 2)).section (0x10, FirmwareFileBuilder::pattern (sizes[2], 3)).writeTemporary();
+    const auto file = FirmwareFileBuilder().version ('V', 1, 2, 10).section (0x00, FirmwareFileBuilder::pattern (1500, 1))
+                                           .section (0x10, FirmwareFileBuilder::pattern (900, 2)).writeTemporary();
     VirtualUpdatePeer peer (device);
     peer.setBlockSize (64);
     page.fileChosen (file->getFile());
@@ -61,8 +60,8 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithout
     ASSERT_TRUE (pumpMessagesUntil ([&] { return isOnlyPageShown (main().getUpdateView()) && peer.isFinished() && main().getUpdateView().progressSlider.getValue() == 1.0; }, 8000));
     EXPECT_TRUE (peer.getErrors().isEmpty()) << peer.getErrors().joinIntoString ("\n");
 
-    for (size_t i = 0; i < 3; ++i)
-        EXPECT_EQ (peer.getSections().at (i).data, FirmwareFileBuilder::pattern (sizes[i], (int) i + 1));
+    ASSERT_EQ (peer.getSections().size(), 2u);
+    EXPECT_TRUE (peer.getSections()[0].data == FirmwareFileBuilder::pattern (1500, 1) && peer.getSections()[1].data == FirmwareFileBuilder::pattern (900, 2));
 
     window.closeButtonPressed();
     pumpMessagesFor (50);
