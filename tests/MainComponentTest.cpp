@@ -30,8 +30,7 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     EXPECT_EQ (main->getTimerInterval (MainComponent::handshakeTimerId), 1000);
     takeWritten();
 
-    for (int i = 0; i < 4; ++i)
-        handshakeTick();
+    handshakeTick (4);
 
     EXPECT_TRUE (takeWritten().empty());   // counted, but not sent before user frames are allowed
 
@@ -53,8 +52,7 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     // In the next cycle only state 1 counts as an answer: the fifth tick closes the device and the pages start over.
     answer (1);
 
-    for (int i = 0; i < 4; ++i)
-        handshakeTick();
+    handshakeTick (4);
 
     EXPECT_EQ (takeWritten(), Frames (4, frames[0]));
     answer (2);

@@ -23,7 +23,7 @@ protected:
     MIDIManager& manager()      { return *MIDIManager::getInstance(); }
     juce::uint32 linkState()    { return manager().getStateMachine().getCurrentState(); }
     FirmwareUpdate& engine()    { return *main->getFirmwareUpdate(); }
-    void handshakeTick()        { main->timerCallback (MainComponent::handshakeTimerId); }
+    void handshakeTick (int times = 1)   { while (--times >= 0) main->timerCallback (MainComponent::handshakeTimerId); }
     void settle()               { pumpMessagesFor (30); }
 
     /** Plugs the device in and ticks until it is connected, with user frames allowed or not. */
