@@ -49,7 +49,6 @@ TEST_F (Pages, PaintTheImagesOfTheirLanguageAndModel)
         EXPECT_TRUE (paints (main->getUpdateView(), "update_" + variant)) << variant;
         connected.currentState = 2;
         EXPECT_TRUE (paints (connected, "connected_update_" + variant, juce::translate ("Updated version:"))) << variant;
-        EXPECT_EQ (main->getDisconnectedView().helpImage.getImage(), resourceImage ("help_" + lang + "_png"));
         EXPECT_EQ (connected.startButton.getNormalImage(), resourceImage ("start_disabled_" + lang + "_png"));
         connected.fileChosen (firmware (variant));
         EXPECT_EQ (connected.startButton.getNormalImage(), resourceImage ("start_enabled_" + lang + "_png"));

@@ -8,7 +8,7 @@
 static const auto english = juce::String::createStringFromData (BinaryData::english_txt, BinaryData::english_txtSize);
 static const auto chinese = juce::String::createStringFromData (BinaryData::chinese_txt, BinaryData::chinese_txtSize);
 
-TEST (Resources, TranslationTablesAnswerTheLookupsOfTheSystem)
+TEST (Resources, TheTablesAnswerTheSystemsLookupsTheImagesDecodeAtTheirSizesAndTheTypefaceHasEveryGlyph)
 {
     const juce::LocalisedStrings en (english, false), zh (chinese, false);
     const juce::String misspelt ("Restart the device r software"), warning ("To prevent unexpected situations during firmware updates, "
@@ -27,10 +27,8 @@ TEST (Resources, TranslationTablesAnswerTheLookupsOfTheSystem)
         EXPECT_EQ (en.translate (key) + "|" + zh.translate (key), (key == misspelt ? "Restart the device or software" : key) + "|" + juce::String::fromUTF8 (chineseValue));
 
     EXPECT_EQ (juce::StringArray::fromLines (zh.translate (warning)).size(), 3);
-}
 
-TEST (Resources, EveryImageDecodesAtItsSizeWithAlphaAndTheTypefaceHasAGlyphForEveryCharacterOfBothTables)
-{
+    // Every image decodes at its size with alpha.
     const std::map<juce::String, juce::Rectangle<int>> buttons { { "help_button_en_png", { 280, 60 } }, { "help_button_zh_png", { 280, 60 } },
         { "back_button_png", { 28, 28 } }, { "browse_button_png", { 56, 56 } }, { "start_enabled_en_png", { 200, 56 } }, { "start_enabled_zh_png", { 158, 56 } },
         { "start_disabled_en_png", { 158, 56 } }, { "start_disabled_zh_png", { 158, 56 } }, { "progress_track_png", { 448, 20 } } };

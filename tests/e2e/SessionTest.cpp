@@ -4,7 +4,6 @@
 #include "tests/support/FirmwareFileBuilder.h"
 #include "tests/support/VirtualUpdatePeer.h"
 #include "ui/MainComponent.h"
-#include "ui/PreferredLanguage.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +36,6 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithout
                    && (window.getDesktopWindowStyleFlags() & juce::ComponentPeer::windowHasMaximiseButton) == 0);
     auto& disconnected = main().getDisconnectedView();
     ASSERT_TRUE (pumpMessagesUntil ([&disconnected] { return isOnlyPageShown (disconnected) && disconnected.getBounds() == juce::Rectangle<int> (0, 0, 650, 414); }));
-    EXPECT_EQ (disconnected.downloadLink->getButtonText(), juce::String::fromUTF8 (isChineseLanguage() ? "还没有新版固件, 去下载>>" : "There's no new firmware yet. Download it"));
 
     // The device comes in update mode and answers every state request with it.
     device.setOnMessageWritten ([this] (const juce::MidiMessage& m)
@@ -59,8 +57,8 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithout
     ASSERT_TRUE (pumpMessagesUntil ([&] { return isOnlyPageShown (main().getUpdateView()) && peer.isFinished() && main().getUpdateView().progressSlider.getValue() == 1.0; }, 8000));
     EXPECT_TRUE (peer.getErrors().isEmpty()) << peer.getErrors().joinIntoString ("\n");
 
-    ASSERT_EQ (peer.getSections().size(), 2u);
-    EXPECT_TRUE (peer.getSections()[0].data == FirmwareFileBuilder::pattern (1500, 1) && peer.getSections()[1].data == FirmwareFileBuilder::pattern (900, 2));
+    EXPECT_TRUE (peer.getSections().size() == 2 && peer.getSections()[0].data == FirmwareFileBuilder::pattern (1500, 1)
+                   && peer.getSections()[1].data == FirmwareFileBuilder::pattern (900, 2));
 
     window.closeButtonPressed();
     pumpMessagesFor (50);

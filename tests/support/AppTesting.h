@@ -37,13 +37,7 @@ inline std::vector<juce::AlertWindow*> findAlertWindows()
 inline juce::String getAlertMessage (const juce::AlertWindow& alert)   { return alert.getDescription().substring (alert.getName().length() + 2); }
 inline juce::AlertWindow* waitForAlertWindow()   { return pumpMessagesUntil ([] { return ! findAlertWindows().empty(); }) ? findAlertWindows().back() : nullptr; }
 
-inline void dismissAllAlerts (int result = 0)
-{
-    for (auto* alert : findAlertWindows())
-        alert->exitModalState (result);
-
-    pumpMessagesUntil ([] { return findAlertWindows().empty(); });
-}
+inline void dismissAllAlerts (int result = 0)   { for (auto* alert : findAlertWindows()) alert->exitModalState (result); pumpMessagesUntil ([] { return findAlertWindows().empty(); }); }
 
 inline bool isOnlyPageShown (const juce::Component& page)
 {
@@ -51,13 +45,7 @@ inline bool isOnlyPageShown (const juce::Component& page)
     return page.isVisible() && std::none_of (pages.begin(), pages.end(), [&page] (auto* other) { return other != &page && other->isVisible(); });
 }
 
-//==============================================================================
-inline juce::Image resourceImage (const juce::String& name)
-{
-    int size = 0;
-    const auto* data = BinaryData::getNamedResource (name.toRawUTF8(), size);
-    return juce::ImageCache::getFromMemory (data, size);
-}
+inline juce::Image resourceImage (const juce::String& name)   { int size = 0; const auto* data = BinaryData::getNamedResource (name.toRawUTF8(), size); return juce::ImageCache::getFromMemory (data, size); }
 
 /** A cleared ARGB image with what the function paints on it. */
 inline juce::Image drawn (int width, int height, const std::function<void (juce::Graphics&)>& paint)

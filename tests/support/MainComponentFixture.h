@@ -11,9 +11,8 @@
 
 #include <gtest/gtest.h>
 
-/** A MainComponent in British English with a home folder of its own, on a fresh device link whose
-    ports are a virtual device, unplugged at first. The link's 100 ms tick is stopped: tests tick by hand.
-*/
+/** A MainComponent in British English with a home of its own, on a fresh device link whose ports are a
+    virtual device, unplugged at first. The link's 100 ms tick is stopped: tests tick by hand. */
 class MainComponentFixture : public ::testing::Test
 {
 protected:
@@ -39,12 +38,7 @@ protected:
     }
 
     /** The device answers with this state on its input thread; returns once what it posted has run. */
-    void answer (int state)
-    {
-        device.sendToHost (DeviceStateResponder::makeSystemReply (state, std::nullopt));
-        ASSERT_TRUE (device.waitUntilDelivered());
-        settle();
-    }
+    void answer (int state)   { device.sendToHost (DeviceStateResponder::makeSystemReply (state, std::nullopt)); ASSERT_TRUE (device.waitUntilDelivered()); settle(); }
 
     std::vector<std::vector<juce::uint8>> takeWritten()
     {
