@@ -59,7 +59,6 @@ TEST (Resources, TheTablesAnswerTheSystemsLookupsTheImagesDecodeAtTheirSizesAndT
 
     for (auto p = bothTables.getCharPointer(); ! p.isEmpty();) characters.insert (p.getAndAdvance());
 
-    EXPECT_GT (characters.size(), 150u);
 
     for (auto c : characters)
         EXPECT_TRUE (c == '\n' || c == ' ' || outlineOf (c) != missing) << "no glyph for U+" << juce::String::toHexString ((int) c);

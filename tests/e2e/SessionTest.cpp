@@ -2,6 +2,7 @@
 #include "tests/support/AppTesting.h"
 #include "tests/support/DeviceStateResponder.h"
 #include "tests/support/FirmwareFileBuilder.h"
+#include "tests/support/VirtualMidiDevice.h"
 #include "tests/support/VirtualUpdatePeer.h"
 #include "ui/MainComponent.h"
 
@@ -37,12 +38,8 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithout
     auto& disconnected = main().getDisconnectedView();
     ASSERT_TRUE (pumpMessagesUntil ([&disconnected] { return isOnlyPageShown (disconnected) && disconnected.getBounds() == juce::Rectangle<int> (0, 0, 650, 414); }));
 
-    // The device comes in update mode and answers every state request with it.
-    device.setOnMessageWritten ([this] (const juce::MidiMessage& m)
-    {
-        if (DeviceStateResponder::isInformationRequest (m) || DeviceStateResponder::isStateRead (m))
-            device.sendToHost (DeviceStateResponder::makeSystemReply (2, std::nullopt));
-    });
+    // The device comes in update mode and answers the state read with it.
+    device.setOnMessageWritten ([this] (const juce::MidiMessage& m) { if (DeviceStateResponder::isStateRead (m)) device.sendToHost (DeviceStateResponder::makeSystemReply (2, std::nullopt)); });
     device.plug();
     auto& page = main().getConnectedView();
     ASSERT_TRUE (pumpMessagesUntil ([&page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000) && device.waitUntilDelivered());

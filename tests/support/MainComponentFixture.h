@@ -2,7 +2,6 @@
 
 #include "device/MIDIManager.h"
 #include "device/MIDIPortPair.h"
-#include "device/MIDIUSBFsm.h"
 #include "firmware/FirmwareUpdate.h"
 #include "tests/support/AppTesting.h"
 #include "tests/support/DeviceStateResponder.h"
