@@ -7,9 +7,9 @@
 
 TEST (LookAndFeels, TheProgressFillRunsFromTwoPixelsInsideTheTrackToWidthMinusEightHeldToItsRange)
 {
-    juce::Slider component;
-    const auto slider = [&component] (int x, int y, int width, int height, float position)
+    const auto slider = [] (int x, int y, int width, int height, float position)
     {
+        juce::Slider component;
         return drawn (x + width + 10, y + height + 10, [&] (juce::Graphics& g) { KRLinearSliderLookAndFeel().drawLinearSlider (g, x, y, width, height, position, 0, 0, juce::Slider::LinearHorizontal, component); });
     };
 
@@ -23,7 +23,7 @@ TEST (LookAndFeels, TheProgressFillRunsFromTwoPixelsInsideTheTrackToWidthMinusEi
     {
         const auto empty = slider (c.x, c.y, c.width, c.height, (float) c.x);
         const auto filled = slider (c.x, c.y, c.width, c.height, (float) c.x + c.proportion * (float) c.width);
-        EXPECT_EQ (findPixels (filled, [&empty] (juce::Colour p, int x, int y) { return p != empty.getPixelAt (x, y); }), c.fill) << c.width << " x " << c.height << " at " << c.proportion;
+        EXPECT_EQ (boundsOfPixels (filled, [&empty] (juce::Colour p, int x, int y) { return p != empty.getPixelAt (x, y); }), c.fill) << c.width << " x " << c.height << " at " << c.proportion;
     }
 }
 
@@ -47,7 +47,7 @@ TEST (LookAndFeels, AlertTextStartsAtXOneOrEightyOneAndYTenUnderALineAtY40AndAZe
 
     // The 1 px line is centred on y 40 and runs from x 10 to 20 px short of the right edge.
     const auto inside = [&background] (juce::Colour p, int x, int y) { return p != background && juce::Rectangle<int> (5, 5, 390, 190).contains (x, y); };
-    EXPECT_EQ (findPixels (box (juce::MessageBoxIconType::NoIcon, none), inside), juce::Rectangle<int> (10, 39, 370, 2));
+    EXPECT_EQ (boundsOfPixels (box (juce::MessageBoxIconType::NoIcon, none), inside), juce::Rectangle<int> (10, 39, 370, 2));
 
     double value = -1.0;
     juce::ProgressBar bar (value);

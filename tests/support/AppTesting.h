@@ -56,8 +56,7 @@ inline juce::Image drawn (int width, int height, const std::function<void (juce:
     return image;
 }
 
-/** The bounds of the pixels that pass the test. */
-inline juce::Rectangle<int> findPixels (const juce::Image& image, const std::function<bool (juce::Colour, int x, int y)>& test)
+inline juce::Rectangle<int> boundsOfPixels (const juce::Image& image, const std::function<bool (juce::Colour, int x, int y)>& test)
 {
     juce::Rectangle<int> found;
 
@@ -70,5 +69,5 @@ inline juce::Rectangle<int> findPixels (const juce::Image& image, const std::fun
 
 inline bool samePixels (const juce::Image& a, const juce::Image& b)
 {
-    return a.getBounds() == b.getBounds() && findPixels (a, [&b] (juce::Colour c, int x, int y) { return c != b.getPixelAt (x, y); }).isEmpty();
+    return a.getBounds() == b.getBounds() && boundsOfPixels (a, [&b] (juce::Colour c, int x, int y) { return c != b.getPixelAt (x, y); }).isEmpty();
 }
