@@ -29,10 +29,8 @@ TEST (LookAndFeels, TheProgressFillRunsFromTwoPixelsInsideTheTrackToWidthMinusEi
 
 TEST (LookAndFeels, AlertTextStartsAtXOneOrEightyOneAndYTenUnderALineAtY40AndAZeroHeightBarDrawsNoStripes)
 {
-    juce::AttributedString string;
-    string.append ("IIII IIII IIII", juce::Font (16.0f), juce::Colours::lime);
     juce::TextLayout text, none;
-    text.createLayout (string, 300.0f);
+    text.createLayout (juce::AttributedString ("IIII IIII IIII"), 300.0f);
     const juce::Colour background (0xff27282b);
     const auto box = [&background] (juce::MessageBoxIconType icon, juce::TextLayout& layout)
     {
@@ -60,8 +58,7 @@ TEST (LookAndFeels, TheBoldFaceOnlyForTheWordBold)
 {
     DefaultLookAndFeel lookAndFeel;
     EXPECT_EQ (lookAndFeel.getTypefaceForFont (juce::Font (12.0f)), nullptr);   // until the owner fills it
-    lookAndFeel.boldTypeface = new juce::CustomTypeface();
-    lookAndFeel.regularTypeface = new juce::CustomTypeface();
+    lookAndFeel.boldTypeface = new juce::CustomTypeface(), lookAndFeel.regularTypeface = new juce::CustomTypeface();
 
     for (const auto& [style, bold] : { std::pair { "Bold", true }, { "bold Italic", true }, { "Extra-Bold", true }, { "SemiBold", false }, { "Bolder", false }, { "Italic", false } })
         EXPECT_EQ (lookAndFeel.getTypefaceForFont (juce::Font ("Any", style, 12.0f)), bold ? lookAndFeel.boldTypeface : lookAndFeel.regularTypeface) << style;

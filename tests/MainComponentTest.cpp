@@ -27,13 +27,19 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     answer (1);
     EXPECT_TRUE (page.updateButton.isVisible() && ! page.startButton.isVisible());
     takeWritten();
-
     handshakeTick (4);
-
     EXPECT_TRUE (takeWritten().empty());   // counted, but not sent before user frames are allowed
 
-    // An answer to the last frame keeps the device, and within a cycle no answer switches the page.
+    // Only state 1 answers: the fifth tick closes the device.
+    answer (2);
+    handshakeTick();
+    EXPECT_TRUE (closed());
+
+    // Within a cycle no answer switches the page, and an answer to the last frame keeps the device.
+    connect (false);
+    answer (1);
     page.setVisible (false);
+    handshakeTick (4);
     answer (1);
     handshakeTick();
     EXPECT_TRUE (manager().getPortPair().hasInput() && ! main->isTimerRunning (MainComponent::handshakeTimerId) && ! page.isVisible());
@@ -47,18 +53,17 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
         EXPECT_EQ (takeWritten(), allowed ? Frames { frames[1] } : Frames {});
     }
 
-    // In the next cycle only state 1 counts as an answer: the fifth tick closes the device and the pages start over.
+    // The device goes in the middle of the next cycle: once the posted part has run, the cycle is over and the pages start over.
     answer (1);
-
     handshakeTick (4);
-
     EXPECT_EQ (takeWritten(), Frames (4, frames[0]));
-    answer (2);
     disconnected.showHelpPage();
     engine().blocksDone = 7;
     main->getUpdateView().setProgress (0.5);
-    handshakeTick();
-    EXPECT_TRUE (closed() && disconnected.helpButton->isVisible() && ! disconnected.helpImage.isVisible());
+    device.unplug();
+    manager().timerCallback();
+    EXPECT_TRUE (closed() && main->getHandshakeCount() == 0 && ! main->isTimerRunning (MainComponent::handshakeTimerId)
+                   && disconnected.helpButton->isVisible() && ! disconnected.helpImage.isVisible());
     EXPECT_EQ ((double) engine().blocksDone.load() + main->getUpdateView().progressSlider.getValue(), 0.0);
 }
 

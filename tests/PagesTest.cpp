@@ -31,20 +31,19 @@ TEST_F (Pages, PaintTheImagesOfTheirLanguageAndModel)
     {
         const auto lang = variant.substring (0, 2);
         use (lang.toRawUTF8(), variant.endsWith ("full"));
-        auto& connected = main->getConnectedView();
         const auto paints = [] (juce::Component& page, const juce::String& image, const juce::String& heading = {})
         {
             const auto expected = drawn (650, 414, [&] (juce::Graphics& g)
             {
                 g.drawImage (resourceImage (image + "_png"), 0, 0, 650, 414, 0, 0, 1300, 828);
-                g.setColour (juce::Colours::white);
-                g.setFont (12.0f);
+                g.setColour (juce::Colours::white), g.setFont (12.0f);
                 g.drawText (heading, 270, 244, 103, 17, juce::Justification::left);
             });
             return samePixels (drawn (650, 414, [&page] (juce::Graphics& g) { page.paint (g); }), expected);
         };
 
         EXPECT_TRUE (paints (main->getDisconnectedView(), "disconnected_" + lang)) << variant;
+        auto& connected = main->getConnectedView();
         EXPECT_TRUE (paints (connected, "connected_normal_" + variant)) << variant;
         EXPECT_TRUE (paints (main->getUpdateView(), "update_" + variant)) << variant;
         connected.currentState = 2;

@@ -32,13 +32,10 @@ struct Session : public ::testing::Test
 TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithoutAQuestion)
 {
     auto& window = *app.getMainWindow();
-    const auto offset = window.getBounds().getCentre() - juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea.getCentre();
-    EXPECT_TRUE (window.getName() == "Norvo USB Updater V1.2.1" && offset.getDistanceFromOrigin() < 1.5f && ! window.isResizable()
-                   && (window.getDesktopWindowStyleFlags() & juce::ComponentPeer::windowHasMaximiseButton) == 0);
-    auto& disconnected = main().getDisconnectedView();
-    ASSERT_TRUE (pumpMessagesUntil ([&disconnected] { return isOnlyPageShown (disconnected) && disconnected.getBounds() == juce::Rectangle<int> (0, 0, 650, 414); }));
+    EXPECT_TRUE (window.getName() == "Norvo USB Updater V1.2.1" && ! window.isResizable() && (window.getDesktopWindowStyleFlags() & juce::ComponentPeer::windowHasMaximiseButton) == 0
+                   && (window.getBounds().getCentre() - juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea.getCentre()).getDistanceFromOrigin() < 1.5f);
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return isOnlyPageShown (main().getDisconnectedView()) && main().getDisconnectedView().getBounds() == juce::Rectangle<int> (0, 0, 650, 414); }));
 
-    // The device comes in update mode and answers the state read with it.
     device.setOnMessageWritten ([this] (const juce::MidiMessage& m) { if (DeviceStateResponder::isStateRead (m)) device.sendToHost (DeviceStateResponder::makeSystemReply (2, std::nullopt)); });
     device.plug();
     auto& page = main().getConnectedView();
