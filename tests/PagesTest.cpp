@@ -36,7 +36,8 @@ TEST_F (Pages, PaintTheImagesOfTheirLanguageAndModel)
             const auto expected = drawn (650, 414, [&] (juce::Graphics& g)
             {
                 g.drawImage (resourceImage (image + "_png"), 0, 0, 650, 414, 0, 0, 1300, 828);
-                g.setColour (juce::Colours::white), g.setFont (12.0f);
+                g.setColour (juce::Colours::white);
+                g.setFont (12.0f);
                 g.drawText (heading, 270, 244, 103, 17, juce::Justification::left);
             });
             return samePixels (drawn (650, 414, [&page] (juce::Graphics& g) { page.paint (g); }), expected);
