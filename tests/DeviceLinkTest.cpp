@@ -218,6 +218,18 @@ TEST_F (DeviceLink, AtMostFiveSendsAreInFlightAndThePairMayGoWhileTheyRun)
     EXPECT_EQ (device.getNumWritten(), 5);
 }
 
+TEST_F (DeviceLink, AWriteThatThrowsOnASendThreadIsSwallowedAndHoldsItsPlaceUntilTheTimeLimit)
+{
+    connect();
+    pair().setSendTimeLimit (50);
+    device.setThrowOnWrite (true);
+    pair().sendMessage (frame());     // an escaping exception would end the process
+
+    EXPECT_EQ (pair().getSendsInFlight(), 1);
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return pair().getSendsInFlight() == 0; }));
+    EXPECT_TRUE (pair().hasOutput());
+}
+
 TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAnd200MsApartAndBothAnswersArrive)
 {
     tick();
