@@ -3,7 +3,6 @@
 #include <map>
 #include <mutex>
 #include <numeric>
-#include <optional>
 
 struct VirtualUpdatePeer::State
 {
@@ -27,8 +26,9 @@ struct VirtualUpdatePeer::State
             return;   // gone, or no update message
 
         auto& plan = faults[step];
-        const auto fault = plan.times > 0 && plan.skip-- <= 0 ? plan.fault : std::optional<Fault>();
-        plan.times -= fault.has_value() ? 1 : 0;
+        const bool faulty = plan.times > 0 && plan.skip-- <= 0;
+        const auto fault = faulty ? plan.fault : Fault::none;
+        plan.times -= faulty ? 1 : 0;
         const bool refused = fault == Fault::refuse;   // with a status and a command that nothing accepts
         std::vector<juce::uint8> answer { 0xF0, 0x7E, 0x48, refused ? (juce::uint8) 0x7E : d[3], (juce::uint8) (refused ? 0x7E : 0x7F), 0xF7 };
 

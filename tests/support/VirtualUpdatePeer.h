@@ -17,7 +17,7 @@ public:
     /** A refusal, no answer, the abort reply, or the device leaving the port lists; the answer that
         a message did not get is kept for sendWithheldReply().
     */
-    enum class Fault { refuse, quiet, abort, vanish };
+    enum class Fault { none, refuse, quiet, abort, vanish };
 
     explicit VirtualUpdatePeer (VirtualMidiDevice& device);
     ~VirtualUpdatePeer();
