@@ -11,6 +11,8 @@ namespace
 
 ImagePreloader::ImagePreloader (const std::vector<PageImages::Embedded>& images)
 {
+    jobs.reserve (images.size());   // so that keeping a started job cannot fail
+
     for (const auto& source : images)
     {
         if (juce::ImageCache::getFromHashCode (cacheKeyOf (source)).isValid())
@@ -36,21 +38,11 @@ ImagePreloader::ImagePreloader (const std::vector<PageImages::Embedded>& images)
     }
 }
 
-ImagePreloader::~ImagePreloader()
-{
-    waitForWorkers();
-}
-
-void ImagePreloader::waitForWorkers()
+void ImagePreloader::handOver()
 {
     for (auto& job : jobs)
         if (job->worker.joinable())
             job->worker.join();
-}
-
-void ImagePreloader::handOver()
-{
-    waitForWorkers();
 
     for (auto& job : jobs)
         if (job->image.isValid() && ! juce::ImageCache::getFromHashCode (cacheKeyOf (job->source)).isValid())

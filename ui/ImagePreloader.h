@@ -20,7 +20,7 @@ public:
     explicit ImagePreloader (const std::vector<PageImages::Embedded>& images);
 
     /** Waits for any worker still running; what was not handed over is dropped. */
-    ~ImagePreloader();
+    ~ImagePreloader() = default;
 
     /** Waits for the workers and puts every image they decoded into the cache. */
     void handOver();
@@ -28,14 +28,14 @@ public:
 private:
     struct Job
     {
+        ~Job()      { if (worker.joinable()) worker.join(); }
+
         PageImages::Embedded source;
         juce::Image image;
         std::thread worker;
     };
 
     std::vector<std::unique_ptr<Job>> jobs;
-
-    void waitForWorkers();
 
     JUCE_DECLARE_NON_COPYABLE (ImagePreloader)
 };
