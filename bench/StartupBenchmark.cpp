@@ -3,9 +3,11 @@
 //
 // Measured from outside the process, on the X display the benchmark runs on (run it under
 // xvfb-run): the clock starts just before fork, every top-level window that appears gets
-// an X damage monitor, and the first damage reported, the program's first drawing into
-// its window, stops the clock. The program is then asked to quit with SIGINT. The windows
-// have no background of their own, so the server draws nothing into them on its own.
+// an X damage monitor, and the clock stops at the first damage after which the window
+// shows something of the program's own. The server reports damage before that too (when
+// the window is sized and mapped), but the windows have no background of their own, so
+// until the program draws they show the root window, which the probe paints in a colour
+// that neither program uses. The program is then asked to quit with SIGINT.
 
 #include "StartupPrograms.h"
 
@@ -13,6 +15,7 @@
 #include <juce_core/juce_core.h>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
 
 #include <algorithm>
@@ -59,7 +62,10 @@ namespace
             XSetErrorHandler (ignoreXErrors);
             int damageError = 0;
             hasDamage = XDamageQueryExtension (display, &damageEvent, &damageError);
-            XSelectInput (display, DefaultRootWindow (display), SubstructureNotifyMask);
+            const auto root = DefaultRootWindow (display);
+            XSelectInput (display, root, SubstructureNotifyMask);
+            XSetWindowBackground (display, root, rootColour);
+            XClearWindow (display, root);
             XSync (display, False);
         }
 
@@ -116,9 +122,17 @@ namespace
                     XNextEvent (display, &event);
 
                     if (event.type == CreateNotify)
+                    {
                         XDamageCreate (display, event.xcreatewindow.window, XDamageReportNonEmpty);
+                    }
                     else if (event.type == damageEvent + XDamageNotify)
-                        return true;
+                    {
+                        const auto& damage = reinterpret_cast<const XDamageNotifyEvent&> (event);
+                        XDamageSubtract (display, damage.damage, None, None);   // report the next one too
+
+                        if (showsItsOwnPixels (damage.drawable, damage.geometry))
+                            return true;
+                    }
                 }
 
                 XFlush (display);
@@ -126,6 +140,25 @@ namespace
             }
 
             return false;
+        }
+
+        // Whether any pixel of the window differs from the root's colour that shows through
+        // an undrawn window.
+        bool showsItsOwnPixels (Drawable window, const XRectangle& size)
+        {
+            auto* image = XGetImage (display, window, 0, 0, size.width, size.height, AllPlanes, ZPixmap);
+
+            if (image == nullptr)
+                return false;
+
+            bool drawn = false;
+
+            for (int y = 0; y < image->height && ! drawn; ++y)
+                for (int x = 0; x < image->width && ! drawn; ++x)
+                    drawn = (XGetPixel (image, x, y) & 0xffffff) != rootColour;
+
+            XDestroyImage (image);
+            return drawn;
         }
 
         void drainEvents()
@@ -154,6 +187,8 @@ namespace
             kill (pid, SIGKILL);
             waitpid (pid, nullptr, 0);
         }
+
+        static constexpr unsigned long rootColour = 0xff00ff;     // magenta, on a 24-bit display
 
         Display* display = nullptr;
         int damageEvent = 0;
