@@ -133,6 +133,22 @@ TEST_F (DeviceLink, ScanLooksForTheWordNorvoAndTellsTheSmallModelByTheOutputName
     }
 }
 
+TEST_F (DeviceLink, APortThatCannotBeOpenedGetsOneAlertEachAndTheConnectionEventStillFollows)
+{
+    const juce::String occupied ("Device recognition failed, your Norvo may be occupied by other applications. Please try to close related applications and try again.");
+
+    for (const auto& [output, input] : { std::pair (true, true), std::pair (true, false), std::pair (false, true) })
+    {
+        std::vector<juce::String> alerts;
+        setOneButtonAlertInterceptor ([&] (auto& title, auto& message, auto icon, auto& button)
+                                      { EXPECT_TRUE (message.isEmpty() && icon == juce::AlertWindow::WarningIcon && button == "OK"); alerts.push_back (title); });
+        device.setRefuseOpen (output, input);
+        scan();
+        EXPECT_EQ (alerts, std::vector<juce::String> ((size_t) (output + input), occupied));
+        EXPECT_EQ (take(), Log { "c" });
+    }
+}
+
 TEST_F (DeviceLink, AfterADisconnectTicks1To25CloseThePortsAgainTick26SearchesAndTick27Scans)
 {
     connect();

@@ -54,8 +54,8 @@ namespace
         juce::Array<juce::MidiDeviceInfo> list (bool outputs)           { return isListed (outputs, 0) ? juce::Array<juce::MidiDeviceInfo> { portAt (*state, outputs, 0) } : juce::Array<juce::MidiDeviceInfo>(); }
         bool isListed (bool output, int index)                            { return portAt (*state, output, index).identifier.isNotEmpty(); }
 
-        std::unique_ptr<MidiOutputPort> openOutput (int index) override                             { return isListed (true, index) ? std::make_unique<OutputPort> (state) : nullptr; }
-        std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override   { return isListed (false, index) && callback != nullptr ? std::make_unique<VirtualMidiDevice::Input> (state, callback) : nullptr; }
+        std::unique_ptr<MidiOutputPort> openOutput (int index) override                             { return isListed (true, index) && ! state->locked ([] (State& st) { return st.refuseOutput; }) ? std::make_unique<OutputPort> (state) : nullptr; }
+        std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override   { return isListed (false, index) && callback != nullptr && ! state->locked ([] (State& st) { return st.refuseInput; }) ? std::make_unique<VirtualMidiDevice::Input> (state, callback) : nullptr; }
 
         std::shared_ptr<State> state;
     };

@@ -33,6 +33,7 @@ public:
         std::condition_variable changed;
         juce::String outputName, inputName;
         bool plugged = true, throwOnWrite = false, writeBlocked = false, delivering = false, shuttingDown = false;
+        bool refuseOutput = false, refuseInput = false;     // listed, but opening fails (held by another program)
         int blockedWrites = 0, openOutputs = 0;
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
@@ -45,6 +46,7 @@ public:
 
     void plug()                             { state->locked ([] (State& s) { s.plugged = true; }); }
     void unplug()                           { state->locked ([] (State& s) { s.plugged = false; }); }  // not listed; writes and deliveries lost
+    void setRefuseOpen (bool output, bool input)    { state->locked ([=] (State& s) { s.refuseOutput = output; s.refuseInput = input; }); }
     void setThrowOnWrite (bool b)           { state->locked ([b] (State& s) { s.throwOnWrite = b; }); }
     void setWriteBlocked (bool b)           { state->locked ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }  // writes wait, unlogged
     void clearWritten()                     { state->locked ([] (State& s) { s.written.clear(); }); }
