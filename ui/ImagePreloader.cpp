@@ -41,12 +41,13 @@ ImagePreloader::ImagePreloader (const std::vector<PageImages::Embedded>& images)
 void ImagePreloader::handOver()
 {
     for (auto& job : jobs)
+    {
         if (job->worker.joinable())
             job->worker.join();
 
-    for (auto& job : jobs)
         if (job->image.isValid() && ! juce::ImageCache::getFromHashCode (cacheKeyOf (job->source)).isValid())
             juce::ImageCache::addImageToCache (job->image, cacheKeyOf (job->source));
+    }
 
     jobs.clear();
 }

@@ -35,22 +35,34 @@ namespace
 
 #define NORVO_EMBEDDED(name) Embedded { BinaryData::name, BinaryData::name##Size }
 
+namespace
+{
+    Embedded disconnectedBackgroundSource()
+    {
+        return byLanguageSource (NORVO_EMBEDDED (disconnected_en_png), NORVO_EMBEDDED (disconnected_zh_png));
+    }
+
+    Embedded helpPageSource()
+    {
+        return byLanguageSource (NORVO_EMBEDDED (help_en_png), NORVO_EMBEDDED (help_zh_png));
+    }
+}
+
 namespace PageImages
 {
     std::vector<Embedded> startImages()
     {
-        return { byLanguageSource (NORVO_EMBEDDED (disconnected_en_png), NORVO_EMBEDDED (disconnected_zh_png)),
-                 byLanguageSource (NORVO_EMBEDDED (help_en_png), NORVO_EMBEDDED (help_zh_png)) };
+        return { disconnectedBackgroundSource(), helpPageSource() };
     }
 
     juce::Image disconnectedBackground()
     {
-        return byLanguage (NORVO_EMBEDDED (disconnected_en_png), NORVO_EMBEDDED (disconnected_zh_png));
+        return load (disconnectedBackgroundSource());
     }
 
     juce::Image helpPage()
     {
-        return byLanguage (NORVO_EMBEDDED (help_en_png), NORVO_EMBEDDED (help_zh_png));
+        return load (helpPageSource());
     }
 
     juce::Image helpButton()
