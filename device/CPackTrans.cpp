@@ -51,6 +51,21 @@ CPackTrans::~CPackTrans()
         instance = nullptr;
 }
 
+void CPackTrans::reset()
+{
+    queue.clear();
+    current = PackMessage();
+
+    // Marking the slots free is enough: a slot's bytes are written before they are read.
+    for (int i = 0; i < numSlots; ++i)
+    {
+        slots[i].received = 0;
+        slots[i].total = 0;
+    }
+
+    slotIndex = 0;
+}
+
 void CPackTrans::addReceiver (MIDIReciverListener* receiver)
 {
     receivers.addIfNotAlreadyThere (receiver);

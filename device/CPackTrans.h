@@ -65,6 +65,12 @@ public:
     explicit CPackTrans (COMMIntf* output = nullptr, Sleeper sleeper = {});
     ~CPackTrans() override;
 
+    /** Back to the state of a new transport: no queued or current message, every
+        reassembly slot free. Receivers and the link stay. For reuse of one transport by
+        a single thread (fuzzing, tests): nothing may be received or pumped meanwhile.
+    */
+    void reset();
+
     /** Adds a receiver unless it is already there. */
     void addReceiver (MIDIReciverListener* receiver);
 

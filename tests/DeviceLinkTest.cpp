@@ -434,6 +434,22 @@ TEST_F (Wire, MessagesGoOutIn183ByteChunksWithTheirPausesUpTo16383Bytes)
     EXPECT_EQ (log[177], sent (16383, 89 * 183, 96));
 }
 
+TEST_F (Wire, AResetDropsTheQueueTheMessageUnderWayAndEveryHalfReceivedPacket)
+{
+    enqueue (counting (400));
+    enqueue ({ 9, 9 });
+    pump (2);                                               // the first chunk of 400 is out
+    receive (chunk (400, 0, counting (183)));
+    receive (chunk (10, 0, counting (4)));                  // another slot, half received
+
+    transport.reset();
+    log.clear();
+    pump();
+    receive (chunk (10, 4, counting (6, 4)));               // continues nothing any more
+    receive (chunk (3, 0, counting (3)));
+    EXPECT_EQ (log, (Log { "packet " + hex (counting (3)) }));
+}
+
 // The device's command 3 comes on the MIDI input thread and must wait for the message thread.
 TEST_F (Wire, DeviceCommandThreeDropsTheQueuedMessagesWhileTheCurrentOneGoesOn)
 {
