@@ -15,6 +15,19 @@ namespace juce
 // Pauses return at once in the fuzz targets (linked with --wrap for this symbol).
 extern "C" void __wrap__ZN4juce6Thread5sleepEi (int) {}
 
+// JUCE's timer thread never starts in the fuzz targets (also wrapped): timers still register
+// and keep their intervals, but nothing fires by itself, and a startTimer no longer wakes a
+// thread for every input. The targets call the time-outs themselves. Other threads start.
+extern "C" bool __real__ZN4juce6Thread11startThreadENS0_8PriorityE (juce::Thread*, juce::Thread::Priority);
+
+extern "C" bool __wrap__ZN4juce6Thread11startThreadENS0_8PriorityE (juce::Thread* thread, juce::Thread::Priority priority)
+{
+    if (thread->getThreadName() == "JUCE Timer")
+        return false;
+
+    return __real__ZN4juce6Thread11startThreadENS0_8PriorityE (thread, priority);
+}
+
 namespace
 {
     /** No MIDI devices at all: a tick of the connection state machine finds nothing. */

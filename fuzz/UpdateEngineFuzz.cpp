@@ -12,6 +12,10 @@
 //   0x85       the abort reply                   0x86  the end reply
 //   0x87       the user starts the update again
 //   0x88-0xFF  an acceptance of the last command the engine sent
+//
+// One engine serves every input. After each input the engine must be in a defined state,
+// and a fresh update of a valid file must still run to its end with a device that accepts
+// everything: a fault that leaves the engine stuck fails the run like a crash.
 
 #include "device/PresetManager.h"
 #include "firmware/FirmwareUpdate.h"
@@ -62,8 +66,7 @@ namespace
     class Run
     {
     public:
-        Run (bool fullSizeModel, const juce::File& fileToUse)
-            : fullSize (fullSizeModel), file (fileToUse)
+        Run()
         {
             hub.addSendListener (&sender);
             engine.senders.add (&hub);
@@ -71,9 +74,14 @@ namespace
             engine.setCommandTarget (&target);
         }
 
-        ~Run()
+        /** A new input: the model and file it uses, the update started. */
+        void begin (bool fullSizeModel, const juce::File& fileToUse)
         {
-            hub.removeUpdateListener (engine.asUpdateListener());
+            fullSize = fullSizeModel;
+            file = fileToUse;
+            target.codes.clear();
+            sentEnd = false;
+            start();
         }
 
         void start()
@@ -82,6 +90,51 @@ namespace
             fuzz::require (engine.startUpdate (file, fullSize), "an accepted file was refused");
             fuzz::require (sender.getLastCommand() == 0x01, "no START after an accepted file");
             sawStartReply = false;
+        }
+
+        /** The state the input left is one the engine defines. */
+        void checkDefinedState()
+        {
+            checkState();
+            const int state = engine.getUpdatingState();
+
+            if (state == FirmwareUpdate::idleState)
+            {
+                // Idle is what resetUpdate leaves: nothing loaded, nothing counted.
+                fuzz::require (engine.getBlockSize() == 0 && engine.getCurrentSection() == 0
+                                 && engine.getAckedInSection() == 0 && engine.getReplyRetries() == 0,
+                               "an idle engine with protocol counters set");
+
+                for (int i = 0; i < FirmwareHeader::maxSections; ++i)
+                    fuzz::require (engine.getSectionNibbleCount (i) == 0, "an idle engine with a section loaded");
+            }
+            else if (state >= 1 && state <= 5)
+            {
+                fuzz::require (engine.getBlockSize() > 0, "a protocol step without a block size");
+                fuzz::require (engine.getReplyTimeout() == FirmwareUpdate::replyTimeoutMs,
+                               "a protocol step without its reply time-out");
+            }
+        }
+
+        /** A fresh update of this valid file runs to its end when the device accepts
+            everything; bounded, so that a stuck engine fails instead of looping.
+        */
+        void checkAFreshUpdateCompletes (const juce::File& validFile)
+        {
+            file = validFile;
+            target.codes.clear();
+            start();
+            deliver (startReply (16));
+
+            for (int step = 0; step < 200 && engine.getUpdatingState() != 7; ++step)
+                deliver (statusReply (lastCommand(), 0x7F));
+
+            fuzz::drainMessages();
+            fuzz::require (engine.getUpdatingState() == 7, "a fresh update did not reach its end");
+            fuzz::require (std::find (target.codes.begin(), target.codes.end(), (int) updateFinished) != target.codes.end(),
+                           "a fresh update was not reported finished");
+            fuzz::require (engine.blocksDone.load() == (juce::uint32) engine.totalBlocks.load(),
+                           "a fresh update finished with blocks left");
         }
 
         void deliver (const juce::uint8* data, int length)
@@ -128,8 +181,8 @@ namespace
             }
         }
 
-        const bool fullSize;
-        const juce::File file;
+        bool fullSize = false;
+        juce::File file;
         PresetManager hub;
         fuzz::CheckingSender sender;
         fuzz::CommandRecorder target;
@@ -158,9 +211,12 @@ extern "C" int LLVMFuzzerTestOneInput (const juce::uint8* data, size_t size)
     const auto choice = input.byte();
     const bool fullSize = (choice & 1) != 0;
 
+    // Never destroyed: see fuzz::initialise.
+    static auto* const runner = new Run();
+    auto& run = *runner;
+    run.begin (fullSize, files[(size_t) ((choice >> 1) % numLayouts) * 2 + (fullSize ? 1 : 0)]);
+
     {
-        Run run (fullSize, files[(size_t) ((choice >> 1) % numLayouts) * 2 + (fullSize ? 1 : 0)]);
-        run.start();
 
         for (int steps = 0; ! input.isExhausted() && steps < 4096; ++steps)
         {
@@ -195,6 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput (const juce::uint8* data, size_t size)
         fuzz::require (! finished || run.hasSentEnd(), "finished without sending the end message");
     }
 
-    fuzz::drainMessages();
+    run.checkDefinedState();
+    run.checkAFreshUpdateCompletes (files[fullSize ? 1 : 0]);
     return 0;
 }
