@@ -63,7 +63,8 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     device.unplug();
     manager().timerCallback();
     EXPECT_TRUE (closed() && main->getHandshakeCount() == 0 && ! main->isTimerRunning (MainComponent::handshakeTimerId)
-                   && disconnected.helpButton->isVisible() && ! disconnected.helpImage.isVisible());
+                   && disconnected.helpButton->isVisible() && ! disconnected.helpImage.isVisible()
+                   && ! disconnected.backButton->isVisible() && ! disconnected.downloadLink->isVisible());
     EXPECT_EQ ((double) engine().blocksDone.load() + main->getUpdateView().progressSlider.getValue(), 0.0);
 }
 
