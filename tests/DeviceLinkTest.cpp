@@ -480,7 +480,7 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
     EXPECT_TRUE (log.empty());
 }
 
-TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384BytesAndAStuckPacketHoldsItsSlot)
+TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384Bytes)
 {
     receive (chunk (400, 0, counting (183)));
     receive (chunk (400, 200, counting (100, 183)));        // wrong offset
@@ -500,16 +500,35 @@ TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384BytesAndAStuckPacketH
     receive (chunk (total, lastOffset, counting (total - lastOffset, lastOffset)));
     EXPECT_EQ (log, (Log { "packet " + hex (counting (400)), "packet " + hex (counting (total)) }));
 
-    log.clear();
-    receive (chunk (10, 0, counting (4)));                  // the next slot, never completed
+    receive (chunk (0, 0, {}));                             // the ring's current slot is free: needs no new one
+    EXPECT_EQ (log.size(), 3u);
+}
 
-    for (int i = 0; i < 63; ++i)                            // the other 63 slots around the ring
-        receive (chunk (3, 0, counting (3, 0, i)));
+TEST_F (Wire, APacketThatNeverCompletesGivesUpItsSlotWhenTheRingComesRound)
+{
+    const Bytes foreign { 0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x07, 0x00, 0x00, 0x00, 0x01, 0x02, 0xF7 };
+    const std::map<std::string, Bytes> stuck
+    {
+        { "interrupted two-chunk packet", chunk (300, 0, counting (183)) },
+        { "1 MiB SysEx", chunk (20, 0, counting (1 << 19)) },
+        { "foreign 16-byte SysEx", foreign },
+    };
 
-    receive (chunk (3, 0, counting (3, 0, 100)));           // would need the stuck slot: dropped
-    receive (chunk (10, 4, counting (6, 4)));               // the stuck packet is no longer current
-    receive (chunk (0, 0, {}));                             // needs no slot
-    EXPECT_EQ (std::make_pair (log.size(), log.back()), std::make_pair ((size_t) 64, std::string ("packet")));
+    Log good;
+
+    for (int i = 0; i < 200; ++i)
+        good.push_back ("packet " + hex (counting (3, 0, i)));
+
+    for (auto& [kind, bytes] : stuck)
+    {
+        log.clear();
+        receive (bytes);
+
+        for (int i = 0; i < 200; ++i)
+            receive (chunk (3, 0, counting (3, 0, i)));
+
+        EXPECT_EQ (log, good) << kind;
+    }
 }
 
 TEST_F (Wire, EveryRecordTypeDeliversItsFixedLayoutCopyOrZerosWhileDataIsDisabled)
