@@ -1,3 +1,6 @@
+// The window's size hints are written through the framework's X11 layer.
+#define JUCE_GUI_BASICS_INCLUDE_XHEADERS 1
+
 #include "app/NewProjectApplication.h"
 
 #include "ui/MainComponent.h"
@@ -59,8 +62,9 @@ NewProjectApplication::MainWindow::MainWindow (juce::String name)
 {
     setUsingNativeTitleBar (true);
 
-    // The window takes the content's size (650 x 414); it is never made resizable.
+    // The window takes the content's size (650 x 414) and keeps it; it is never made resizable.
     setContentOwned (new MainComponent(), true);
+    fixedArea = getLocalBounds();
 
     centreWithSize (getWidth(), getHeight());
     setVisible (true);
@@ -72,4 +76,68 @@ void NewProjectApplication::MainWindow::closeButtonPressed()
 {
     if (auto* app = juce::JUCEApplication::getInstance())
         app->systemRequestedQuit();
+}
+
+void NewProjectApplication::MainWindow::moved()
+{
+    juce::DocumentWindow::moved();
+    publishSizeLimits();
+}
+
+void NewProjectApplication::MainWindow::resized()
+{
+    // A window manager that ignores the limits, or a client resizing the window on a
+    // server without one, would squeeze or stretch the pages' fixed layout.
+    if (! fixedArea.isEmpty() && getLocalBounds() != fixedArea)
+    {
+        setSize (fixedArea.getWidth(), fixedArea.getHeight());   // comes back here at the right size
+        return;
+    }
+
+    juce::DocumentWindow::resized();
+    publishSizeLimits();
+}
+
+void NewProjectApplication::MainWindow::paint (juce::Graphics& g)
+{
+    juce::DocumentWindow::paint (g);
+
+    // The framework also rewrites the size hints when it makes the window's back buffer
+    // afresh: at the first paint, and at the first one after three idle seconds.
+    const auto now = juce::Time::getMillisecondCounter();
+
+    if (lastPaintMs == 0 || now - lastPaintMs > 1000)
+        publishSizeLimits();
+
+    lastPaintMs = now;
+}
+
+void NewProjectApplication::MainWindow::publishSizeLimits()
+{
+   #if JUCE_LINUX || JUCE_BSD
+    // On X11 the framework sets the minimum and maximum size of a window that is not
+    // resizable, then overwrites the whole size hint with position and size alone.
+    // This writes what it writes, with the limits kept.
+    auto* peer = getPeer();
+    auto* display = juce::XWindowSystem::getInstance()->getDisplay();
+
+    if (peer == nullptr || display == nullptr || fixedArea.isEmpty())
+        return;
+
+    const auto area = juce::Desktop::getInstance().getDisplays().logicalToPhysical (getScreenBounds());
+    auto* x11 = juce::X11Symbols::getInstance();
+    juce::XWindowSystemUtilities::ScopedXLock xLock;
+
+    if (auto* hints = x11->xAllocSizeHints())
+    {
+        hints->flags = USPosition | USSize | PMinSize | PMaxSize;
+        hints->x = area.getX();
+        hints->y = area.getY();
+        hints->width = hints->min_width = hints->max_width = area.getWidth();
+        hints->height = hints->min_height = hints->max_height = area.getHeight();
+
+        x11->xSetWMNormalHints (display, (::Window) peer->getNativeHandle(), hints);
+        x11->xFree (hints);
+    }
+   #endif
 }

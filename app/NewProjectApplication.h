@@ -37,7 +37,21 @@ public:
         /** Asks the running application to quit, without any question. */
         void closeButtonPressed() override;
 
+        /** The window keeps the size of its content: a size forced on it from outside
+            is put back, and the window manager is told the size limits again wherever
+            the framework may have rewritten its size hints without them.
+        */
+        void moved() override;
+        void resized() override;
+        void paint (juce::Graphics&) override;
+
     private:
+        void publishSizeLimits();
+
+        // The size that the content gave the window; empty until the content is set.
+        juce::Rectangle<int> fixedArea;
+        juce::uint32 lastPaintMs = 0;
+
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
     };
 

@@ -258,12 +258,9 @@ void CPackTrans::receiveChunk (const juce::uint8* data, int length)
         if (offset != 0)
             return;
 
-        const auto next = (juce::uint8) ((slotIndex + 1) % numSlots);
-
-        if (slots[next].total != 0)
-            return;
-
-        slotIndex = next;
+        // Only the current slot can still be continued: a packet left in the next one never
+        // completed, so it is dropped and its slot taken.
+        slotIndex = (juce::uint8) ((slotIndex + 1) % numSlots);
         slot = &slots[slotIndex];
         slot->received = 0;
         slot->total = (juce::uint16) total;

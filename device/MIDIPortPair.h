@@ -65,6 +65,7 @@ public:
 
     /** How long a send's watcher waits for its write before it gives up its place. */
     void setSendTimeLimit (int milliseconds) noexcept   { sendTimeLimitMs = milliseconds; }
+    int getSendTimeLimit() const noexcept               { return sendTimeLimitMs; }
 
 private:
     struct SendSlots

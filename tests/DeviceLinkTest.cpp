@@ -171,6 +171,96 @@ TEST_F (DeviceLink, AfterADisconnectTicks1To25CloseThePortsAgainTick26SearchesAn
     EXPECT_EQ (Outcome (state(), take()), Outcome (stateConnected, { "d", "d", "c" }));
 }
 
+TEST_F (DeviceLink, PresenceLooksForTheStoredInputNameAmongTheOutputsWithLetterCaseIgnored)
+{
+    // The ports' names, which of them stay listed, and whether the next tick finds the device gone.
+    struct Row { juce::String output, input; bool outputListed, inputListed, lost; };
+    const Row rows[] {
+        { "Norvo", "Norvo", true, true, false },        { "Norvo", "Norvo", true, false, false },
+        { "Norvo", "Norvo", false, true, true },        { "Norvo", "Norvo", false, false, true },
+        { "Norvo A", "Norvo a", true, true, false },    { "Norvo Out", "Norvo In", true, true, true },
+    };
+
+    for (const auto& row : rows)
+    {
+        VirtualMidiDevice named (row.output, row.input);
+        const VirtualMidiDevice::ScopedInstall installNamed (named);
+        connect();
+        named.setListed (row.outputListed, row.inputListed);
+        tick();
+        EXPECT_EQ (Outcome (state(), take()), row.lost ? Outcome (stateDisconnected, { "d" }) : Outcome (stateConnected, {}))
+            << row.output << " / " << row.input << " listed " << row.outputListed << row.inputListed;
+    }
+}
+
+TEST_F (DeviceLink, TheUserMessageGateStaysOpenAcrossDisconnectsAndClosesSoTheNextConnectionSendsAtOnce)
+{
+    const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
+    connect();
+    manager().isCanSendUserMsg = true;
+    device.unplug();
+    tick();                 // the device is lost
+    device.plug();
+    tick (27);              // the back-off, then the scan
+    closeDevice();
+    tick (27);
+    EXPECT_TRUE (manager().isCanSendUserMsg);
+    hub->sysExMessage (3, start, 1);
+    EXPECT_EQ (written(), (std::vector<Bytes> { { 0xF0, 0x7E, 0x48, 0x01, 0xF7 } }));
+    EXPECT_EQ (take(), (Log { "d", "c", "d", "c" }));
+}
+
+TEST_F (DeviceLink, MessagesFromAnyOtherInputThanTheOpenOneAreIgnored)
+{
+    connect();
+
+    for (const auto& source : { juce::String ("another-input"), juce::String(), device.getOutputIdentifier(), device.getInputIdentifier() })
+        fsm().handleIncomingMidiMessage (source, frame());
+
+    EXPECT_EQ (std::make_pair (delivered.load(), state()), std::make_pair (1, (juce::uint32) stateIdle));
+}
+
+TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventAndCallsItsListenersFromTheLastToTheFirst)
+{
+    struct Named : public MIDIDeviceInterfaceListener
+    {
+        Named (DeviceLink& t, std::string n) : test (t), name (std::move (n)) {}
+        void deviceConnected() override     { test.add (name + "c"); }
+        void deviceDisconnected() override  { test.add (name + "d"); }
+        void deviceCloseIgnored() override  { test.add (name + "i"); }
+        DeviceLink& test;
+        std::string name;
+    } a (*this, "a"), b (*this, "b");
+
+    auto* devices = KRMIDIDeviceManager::getInstance();
+    devices->addConnectionListener (&a);
+    devices->addConnectionListener (&b);
+    testing::internal::CaptureStdout();
+
+    for (int event : { 0, 1, 2, 3, -1 })
+        devices->conectEvent (event);
+
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "conectevent event :0\nconectevent event :1\nconectevent event :2\n"
+                                                       "conectevent event :3\nconectevent event :-1\n");
+    EXPECT_EQ (take(), (Log { "bc", "ac", "c", "bd", "ad", "d", "bi", "ai", "i" }));   // the hub was added first
+}
+
+TEST_F (DeviceLink, TheDeviceManagerStartsThe100MsTickAndTakesEveryModelTypeBut3And4AsKind2)
+{
+    deleteTrafficSingletons();
+    KRMIDIDeviceManager::getInstance();
+    EXPECT_EQ (manager().getTimerInterval(), 100);
+    manager().stopTimer();
+    EXPECT_EQ (pair().getSendTimeLimit(), 5000);
+
+    for (auto [type, kind] : { std::pair (0, 2), { 1, 2 }, { 2, 2 }, { 3, 7 }, { 4, 7 }, { 5, 2 }, { -1, 2 }, { 0xFFFF, 2 } })
+    {
+        ConstVar::getInstance()->deviceKind = 7;
+        KRMIDIDeviceManager::getInstance()->setDeviceType (type);
+        EXPECT_EQ (ConstVar::getInstance()->deviceKind.load(), kind) << type;
+    }
+}
+
 TEST_F (DeviceLink, AWriteThatThrowsClosesThePortsTheSendStillEndsAndTheNextTickDisconnects)
 {
     connect();
@@ -239,10 +329,12 @@ TEST_F (DeviceLink, AWriteThatThrowsOnASendThreadIsSwallowedAndHoldsItsPlaceUnti
     connect();
     pair().setSendTimeLimit (50);
     device.setThrowOnWrite (true);
+    const auto sentAt = juce::Time::getMillisecondCounterHiRes();
     pair().sendMessage (frame());     // an escaping exception would end the process
 
     EXPECT_EQ (pair().getSendsInFlight(), 1);
     EXPECT_TRUE (pumpMessagesUntil ([&] { return pair().getSendsInFlight() == 0; }));
+    EXPECT_GE (juce::Time::getMillisecondCounterHiRes() - sentAt, 50.0);
     EXPECT_TRUE (pair().hasOutput());
 }
 
@@ -251,7 +343,11 @@ TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAn
     tick();
     const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
     manager().sendDeviceState();    // as the user side does on connection
-    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.getNumWritten() == 2; }, 4000));
+    testing::internal::CaptureStdout();
+    const auto bothWritten = pumpMessagesUntil ([&] { return device.getNumWritten() == 2; }, 4000);
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "set isCanSendUserMsg:1 \n21,25,7E,4D,5A,2D,0A,11,04,00,00,00,00,01,02,00,00,00,00,00,\n"
+                                                       "ADDR_SYS_SOFTWARE_STATE:21,25,7e,4d,5a,2d,0a,11, 12,00,00,00, \n");
+    ASSERT_TRUE (bothWritten);
     EXPECT_TRUE (state() == stateConnected && manager().isCanSendUserMsg);     // the frames bypass the state machine
 
     const auto frames = device.getWrittenMessages();
@@ -353,6 +449,30 @@ TEST (Hub, ListenersAreCalledNewestFirstMayChangeTheListDuringAWalkAndAreNeverCa
     input.join();
 }
 
+TEST (Hub, SendsGoToTheSendersRepliesToTheListenersOtherDirectionsNowhereAndTheStateFlagIsAlwaysFalse)
+{
+    struct Both : public UpdateUIListener, public SendMsgListener
+    {
+        void sendSysEx (const juce::uint8* d, int n) override       { log.push_back ("send " + std::to_string (n) + (d == bytes ? "" : " copied")); }
+        void deviceReply (int n, const juce::uint8* d) override     { log.push_back ("reply " + std::to_string (n) + (d == bytes ? "" : " copied")); }
+        void deviceState (int s, bool flag) override                { log.push_back ("state " + std::to_string (s) + (flag ? " true" : " false")); }
+        const juce::uint8 bytes[5] = { 0xF0, 0x7E, 0x48, 0x04, 0x7F };
+        Log log;
+    } both;
+
+    PresetManager hub;
+    hub.addUpdateListener (&both);
+    hub.addSendListener (&both);
+
+    for (int direction : { 1, 0, 2, -1 })
+        hub.sysExMessage (5, both.bytes, direction);
+
+    for (int state : { 1, 3 })
+        hub.deviceState (state);
+
+    EXPECT_EQ (both.log, (Log { "send 5", "reply 5", "state 1 false", "state 3 false" }));
+}
+
 static Bytes record (int type, const Bytes& payload, int length)    { return concat ({ { (juce::uint8) type, (juce::uint8) (type >> 8), (juce::uint8) length, (juce::uint8) (length >> 8) }, payload }); }
 static Bytes record (int type, const Bytes& payload)                { return record (type, payload, (int) payload.size()); }
 
@@ -388,7 +508,12 @@ struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListene
     NORVO_KEEP (100D) NORVO_KEEP (100E) NORVO_KEEP (100F) NORVO_KEEP (1011) NORVO_KEEP (2003) NORVO_KEEP (2005) NORVO_KEEP (2006)
    #undef NORVO_KEEP
 
-    void add (const std::string& what, const Bytes& bytes = {})     { log.push_back (bytes.empty() ? what : what + " " + hex (bytes)); }
+    void add (const std::string& what, const Bytes& bytes = {})
+    {
+        log.push_back (bytes.empty() ? what : what + " " + hex (bytes));
+        lockHeld.push_back (juce::MessageManager::getInstance()->currentThreadHasLockedMessageManager());
+    }
+
     void enqueue (const Bytes& m)       { transport.enqueueMessage (juce::Array<juce::uint8> (m.data(), (int) m.size())); }
     void pump (int ticks = 200)         { for (int i = 0; i < ticks; ++i) transport.sendPump(); }
 
@@ -399,6 +524,7 @@ struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListene
     void dispatch (const Bytes& p)      { handOver (p, [this] (auto* d, int n) { dispatcher.getReceiver().handlePacket (d, n); }); }
 
     Log log;
+    std::vector<bool> lockHeld;     // for each entry of the log
     CPackTrans transport { this, [this] (int ms) { add ("sleep " + std::to_string (ms)); } };
     ReceivedMsgHandle dispatcher;
 };
@@ -459,6 +585,8 @@ TEST_F (Wire, DeviceCommandThreeDropsTheQueuedMessagesWhileTheCurrentOneGoesOn)
 
     std::atomic<bool> dropped { false };
     std::thread input ([&] { receive (concat ({ signature, { 0x03, 0xF7 } })); dropped = true; });
+    std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    EXPECT_FALSE (dropped);     // this thread runs no message loop meanwhile
     EXPECT_TRUE (pumpMessagesUntil ([&] { return dropped.load(); }));
     input.join();
 
@@ -477,6 +605,7 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
     {
         { { 0xB3, 0x07, 0x64 }, 3, "control" }, { { 0xC1, 0x05 }, 2, "program" }, { { 0x90, 0x3C }, 2, "" }, { { 0xF0, 0x7E }, 2, "" },
         { { 0xF0, 0x7E, 0x48, 0xF7 }, 4, "update" }, { { 0xF0, 0x7E, 0x48, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "update" },
+        { { 0xF0, 0x7E, 0x47, 0xF7 }, 4, "" }, { { 0xF0, 0x7E, 0x49, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "system" },
         { reply, 15, "system" }, { reply, 16, "system" }, { reply, 17, "" }, { empty, 14, "packet" },
     };
 
@@ -496,7 +625,7 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
     EXPECT_TRUE (log.empty());
 }
 
-TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384BytesAndAStuckPacketHoldsItsSlot)
+TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384Bytes)
 {
     receive (chunk (400, 0, counting (183)));
     receive (chunk (400, 200, counting (100, 183)));        // wrong offset
@@ -516,16 +645,35 @@ TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384BytesAndAStuckPacketH
     receive (chunk (total, lastOffset, counting (total - lastOffset, lastOffset)));
     EXPECT_EQ (log, (Log { "packet " + hex (counting (400)), "packet " + hex (counting (total)) }));
 
-    log.clear();
-    receive (chunk (10, 0, counting (4)));                  // the next slot, never completed
+    receive (chunk (0, 0, {}));                             // the ring's current slot is free: needs no new one
+    EXPECT_EQ (log.size(), 3u);
+}
 
-    for (int i = 0; i < 63; ++i)                            // the other 63 slots around the ring
-        receive (chunk (3, 0, counting (3, 0, i)));
+TEST_F (Wire, APacketThatNeverCompletesGivesUpItsSlotWhenTheRingComesRound)
+{
+    const Bytes foreign { 0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x07, 0x00, 0x00, 0x00, 0x01, 0x02, 0xF7 };
+    const std::map<std::string, Bytes> stuck
+    {
+        { "interrupted two-chunk packet", chunk (300, 0, counting (183)) },
+        { "1 MiB SysEx", chunk (20, 0, counting (1 << 19)) },
+        { "foreign 16-byte SysEx", foreign },
+    };
 
-    receive (chunk (3, 0, counting (3, 0, 100)));           // would need the stuck slot: dropped
-    receive (chunk (10, 4, counting (6, 4)));               // the stuck packet is no longer current
-    receive (chunk (0, 0, {}));                             // needs no slot
-    EXPECT_EQ (std::make_pair (log.size(), log.back()), std::make_pair ((size_t) 64, std::string ("packet")));
+    Log good;
+
+    for (int i = 0; i < 200; ++i)
+        good.push_back ("packet " + hex (counting (3, 0, i)));
+
+    for (auto& [kind, bytes] : stuck)
+    {
+        log.clear();
+        receive (bytes);
+
+        for (int i = 0; i < 200; ++i)
+            receive (chunk (3, 0, counting (3, 0, i)));
+
+        EXPECT_EQ (log, good) << kind;
+    }
 }
 
 TEST_F (Wire, EveryRecordTypeDeliversItsFixedLayoutCopyOrZerosWhileDataIsDisabled)
@@ -612,4 +760,25 @@ TEST_F (Wire, ASystemReplyGivesTheStateAndItsLongFormTheKindFirst)
         handOver (Bytes (bytes.begin(), bytes.begin() + length), [this] (auto* d, int n) { dispatcher.getReceiver().systemReply (d, n); });
 
     EXPECT_EQ (log, (Log { "state 4 kind 2", "state 4 kind 7" }));
+}
+
+// Records are dispatched on the MIDI input thread only once it holds the message-manager lock, which
+// every delivery still holds; record 0x2001 sets the device kind from its model type before the state goes out.
+TEST_F (Wire, RecordsAreDispatchedUnderTheMessageManagerLockAndTheModelComesBeforeTheState)
+{
+    KRMIDIDeviceManager::getInstance();     // built here, not on the input thread
+    MIDIManager::getInstance()->stopTimer();
+    ConstVar::getInstance()->dataEnabled = true;
+    ConstVar::getInstance()->deviceKind = 7;
+
+    std::atomic<bool> done { false };
+    std::thread input ([&] { dispatch (concat ({ record (0x2001, { 3, 0, 3, 0 }), record (0x0006, { 1, 2, 3, 4 }), record (0x2001, { 5, 0, 1, 0 }) }));
+                             done = true; });
+    std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    EXPECT_FALSE (done);    // this thread runs no message loop meanwhile
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return done.load(); }));
+    input.join();
+
+    EXPECT_EQ (log, (Log { "state 3 kind 7", "record0 06 00 04 00 01 02 03 04", "state 5 kind 2", "decoded 24 -1 -2 2001 6 2001" }));
+    EXPECT_EQ (lockHeld, std::vector<bool> (log.size(), true));
 }

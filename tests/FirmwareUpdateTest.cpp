@@ -29,15 +29,21 @@ namespace
     {
     protected:
         void SetUp() override               { engine.senders.add (this); engine.setCommandTarget (&target); }
-        std::vector<Bytes> sent()           { return std::exchange (sentMessages, {}); }
+        std::vector<Bytes> sent()           { const std::lock_guard<std::mutex> g (sentLock); return std::exchange (sentMessages, {}); }
         int state() const                   { return engine.getUpdatingState(); }
 
         void sysExMessage (int length, const juce::uint8* data, int direction) override
         {
             EXPECT_EQ (direction, 1);
-            sentMessages.emplace_back (data, data + length);
+            std::function<void()> call;
 
-            if (auto call = std::exchange (onSend, nullptr))
+            {
+                const std::lock_guard<std::mutex> g (sentLock);     // the engine may send from two threads
+                sentMessages.emplace_back (data, data + length);
+                call = std::exchange (onSend, nullptr);
+            }
+
+            if (call)
                 call();
         }
 
@@ -69,6 +75,7 @@ namespace
             target.drain();
         }
 
+        std::mutex sentLock;
         std::vector<Bytes> sentMessages;
         std::function<void()> onSend;
         FirmwareUpdate engine;
@@ -118,7 +125,7 @@ TEST_F (FirmwareUpdateEngine, WholeDialogueByteForByte)
 
     ASSERT_TRUE (start (builder));
     EXPECT_EQ (target.drain(), (Codes { updateStarted, updateStarted }));
-    EXPECT_EQ (engine.getReplyTimeout(), FirmwareUpdate::startTimeoutMs);
+    EXPECT_EQ (engine.getReplyTimeout(), 15000);
 
     const std::vector<Bytes> expected {
         { 0x7E, 0x48, 0x01 },
@@ -239,6 +246,59 @@ static void waitUntil (const std::function<bool()>& condition)
 {
     for (int i = 0; i < 2000 && ! condition(); ++i)
         std::this_thread::sleep_for (std::chrono::milliseconds (1));
+}
+
+TEST_F (FirmwareUpdateEngine, StartWaits15SecondsEachReplyRetimesTo10AndTheVersionIsFollowedBy30MsOfQuiet)
+{
+    runTo (0);
+    EXPECT_EQ (engine.getReplyTimeout(), 15000);
+
+    double versionAt = 0, selectAt = 0;
+    onSend = [&] { versionAt = juce::Time::getMillisecondCounterHiRes();
+                   onSend = [&] { selectAt = juce::Time::getMillisecondCounterHiRes(); }; };
+    send (startReply (2));
+    EXPECT_EQ (sent().size(), 2u);
+    EXPECT_GE (selectAt - versionAt, 30.0);
+    EXPECT_LT (selectAt - versionAt, 250.0);
+    EXPECT_EQ (engine.getReplyTimeout(), 10000);
+
+    for (int at : { 3, 9, 10 })     // also in the last state and when idle
+    {
+        runTo (at);
+        send (reply (0x04));
+        EXPECT_EQ (engine.getReplyTimeout(), 10000) << at;
+    }
+}
+
+// A reply (MIDI input thread), a time-out and a start (message thread) reach the engine at once:
+// while the reply is held inside the engine, the other two wait for it, then run one after another.
+TEST_F (FirmwareUpdateEngine, AReplyATimeOutAndAStartOnThreeThreadsRunOneAfterAnother)
+{
+    runTo (3);
+    const auto nextFile = FirmwareFileBuilder().section (0x00, juce::MemoryBlock ("\1\2", 2)).writeTemporary();
+    std::promise<void> release;
+    std::atomic<bool> held { false };
+    onSend = [&held, released = release.get_future().share()] { held = true; released.wait(); };   // sending the next block
+
+    auto replying = std::async (std::launch::async, [this] { send (reply (0x04)); });
+    waitUntil ([&held] { return held.load(); });
+    ASSERT_TRUE (held);
+
+    auto timingOut = std::async (std::launch::async, [this] { engine.timerCallback (2); });
+    auto starting = std::async (std::launch::async, [&] { engine.startUpdate (nextFile->getFile(), true); });
+    EXPECT_EQ (timingOut.wait_for (std::chrono::milliseconds (100)), std::future_status::timeout);
+    EXPECT_EQ (starting.wait_for (std::chrono::milliseconds (0)), std::future_status::timeout);
+    release.set_value();
+
+    for (auto* f : { &replying, &timingOut, &starting })
+        if (f->wait_for (std::chrono::seconds (5)) != std::future_status::ready)
+            std::abort();   // a deadlock: better a failure than a hang
+
+    const auto codes = target.drain();
+    ASSERT_FALSE (codes.empty());
+    EXPECT_EQ (codes.front(), updateProgress);     // the time-out's 260 comes after it, or not at all after the start
+    EXPECT_EQ (std::count (codes.begin(), codes.end(), (int) updateStarted), 2);
+    EXPECT_EQ (state(), 0);
 }
 
 TEST (FirmwareUpdateRoad, AnEngineBeingDeletedIgnoresTheRepliesThatStillArrive)

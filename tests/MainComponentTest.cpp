@@ -63,8 +63,46 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     device.unplug();
     manager().timerCallback();
     EXPECT_TRUE (closed() && main->getHandshakeCount() == 0 && ! main->isTimerRunning (MainComponent::handshakeTimerId)
-                   && disconnected.helpButton->isVisible() && ! disconnected.helpImage.isVisible());
+                   && disconnected.helpButton->isVisible() && ! disconnected.helpImage.isVisible()
+                   && ! disconnected.backButton->isVisible() && ! disconnected.downloadLink->isVisible());
     EXPECT_EQ ((double) engine().blocksDone.load() + main->getUpdateView().progressSlider.getValue(), 0.0);
+}
+
+// The two timers by their own ids: the watchdog runs 3000 ms from a connection, the handshake 1000 ms from a
+// state-1 answer. Each state answer shows only the controls of its face: normal mode hides all of the file choice.
+TEST_F (MainComponentTest, TimersRunUnderTheirIdsAndEachDeviceStateShowsOnlyItsControls)
+{
+    const auto intervals = [this] { return std::pair { main->getTimerInterval (234567), main->getTimerInterval (123456) }; };
+    connect (false);
+    EXPECT_EQ (intervals(), std::pair (3000, 0));
+
+    // The mode switch, then the file choice: path, browse, start, download link, version.
+    auto& page = main->getConnectedView();
+    const auto shown = [&page]
+    {
+        juce::String flags;
+
+        for (auto* control : std::initializer_list<juce::Component*> { &page.updateButton, &page.pathBox, &page.browseButton, &page.startButton, &page.downloadLink, &page.versionLabel })
+            flags << (control->isVisible() ? "1" : "0");
+
+        return flags;
+    };
+
+    for (const int state : { 1, 2, 0, 1 })
+    {
+        answer (state);
+        EXPECT_EQ (shown(), state == 1 ? "100000" : "011111") << state;
+    }
+
+    EXPECT_EQ (intervals(), std::pair (0, 1000));
+
+    // Only these ids tick: 123456 counts a handshake frame, 234567 closes the device.
+    for (const int id : { 0, 1000, 3000, 123456 })
+        main->timerCallback (id);
+
+    EXPECT_TRUE (main->getHandshakeCount() == 1 && manager().getPortPair().hasInput());
+    main->timerCallback (234567);
+    EXPECT_FALSE (manager().getPortPair().hasInput());
 }
 
 TEST_F (MainComponentTest, ProgressFromAnyThreadIsAppliedOnTheMessageThreadAndClosingWithADeviceConnectedLeavesNothingBehind)

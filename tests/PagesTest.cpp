@@ -107,3 +107,63 @@ TEST_F (Pages, AnEmptyPathIsAskedForAndOnlyContinueInTheBackUpWarningEntersUpdat
         EXPECT_EQ (calls, callsSoFar) << result << pageGoesFirst;
     }
 }
+
+TEST_F (Pages, TheHelpButtonAndTheBackArrowSwitchBetweenTheDisconnectedPageFaces)
+{
+    auto& page = main->getDisconnectedView();
+    const auto face = [&page]   // help button, back arrow, download link, help image
+    {
+        return juce::String (page.helpButton->isVisible() ? "1" : "0") + (page.backButton->isVisible() ? "1" : "0")
+                 + (page.downloadLink->isVisible() ? "1" : "0") + (page.helpImage.isVisible() ? "1" : "0");
+    };
+
+    EXPECT_EQ (face(), "1000");
+
+    for (const auto& [button, expected] : { std::pair { page.helpButton.get(), "0111" }, { page.backButton.get(), "1000" },
+                                            { page.helpButton.get(), "0111" }, { page.backButton.get(), "1000" } })
+    {
+        button->triggerClick();
+        settle();
+        EXPECT_EQ (face(), expected);
+    }
+}
+
+TEST_F (Pages, TheFileDialogOpensAtTheStoredFileAndOffersOnlyBinFiles)
+{
+    if (std::getenv ("DISPLAY") == nullptr || juce::FileChooser::isPlatformDialogAvailable())
+        GTEST_SKIP() << "the framework's own dialog is shown only with a display and without zenity or kdialog";
+
+    const auto browser = []() -> juce::FileBrowserComponent*
+    {
+        for (int i = 0; i < juce::TopLevelWindow::getNumTopLevelWindows(); ++i)
+            if (auto* dialog = dynamic_cast<juce::FileChooserDialogBox*> (juce::TopLevelWindow::getTopLevelWindow (i)))
+                if (auto* content = dialog->getContentComponent())
+                    for (auto* child : content->getChildren())
+                        if (auto* found = dynamic_cast<juce::FileBrowserComponent*> (child))
+                            return found;
+
+        return nullptr;
+    };
+
+    const auto stored = firmware ("stored.bin");
+    auto& page = main->getConnectedView();
+
+    // What "FirmwareDir" holds, and where the dialog then opens with which file.
+    for (const auto& [setting, root, file] : { std::tuple { stored.getFullPathName(), home, stored },
+                                               { juce::String(), juce::File::getCurrentWorkingDirectory(), juce::File::getCurrentWorkingDirectory() } })
+    {
+        ConnectedView::makeSettingsOptions()->getUserSettings()->setValue ("FirmwareDir", setting);
+        page.browseButton.triggerClick();
+        ASSERT_TRUE (pumpMessagesUntil ([&browser] { return browser() != nullptr; })) << setting;
+
+        auto& dialog = *browser();
+        EXPECT_EQ (dialog.getRoot(), root) << setting;
+        EXPECT_EQ (dialog.getSelectedFile (0), file) << setting;
+        EXPECT_TRUE (dialog.isFileSuitable (home.getChildFile ("other.bin")) && ! dialog.isFileSuitable (home.getChildFile ("other.txt")));
+
+        dialog.getTopLevelComponent()->exitModalState (0);
+        EXPECT_TRUE (pumpMessagesUntil ([&browser] { return browser() == nullptr; }));
+    }
+
+    EXPECT_EQ (page.pathBox.getNumItems(), 0);   // a cancelled dialog changes nothing
+}

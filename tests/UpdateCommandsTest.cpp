@@ -21,4 +21,6 @@ TEST_F (UpdateCommandsTest, ProgressMovesTheBarARefusedSectionGoesBackAndOtherCo
     EXPECT_EQ (getAlertMessage (*waitForAlertWindow()), "The firmware file is not compatible with your device. ");
     EXPECT_TRUE (isOnlyPageShown (main->getConnectedView()));
     EXPECT_EQ (engine().blocksDone.load(), 0u);
+    settle();
+    EXPECT_EQ (main->getUpdateView().progressSlider.getValue(), 0.0);   // the bar goes back too
 }

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 // A standalone application, as the real one (thread-safe Xlib included); the session makes the application object.
 [[maybe_unused]] static const bool standalone = (juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; }, true);
 
@@ -28,7 +33,54 @@ struct Session : public ::testing::Test
     NewProjectApplication app;
 };
 
-// Closing the window ends the message loop: this is the only session of the run.
+/** What another client of the X server, a window manager or xdotool, sees of and does to the window. */
+struct XClient
+{
+    ~XClient()   { XCloseDisplay (display); }
+
+    /** The window's size, and its minimum and maximum size in the window manager's hints (0 when unlimited). */
+    std::array<int, 6> sizes (::Window window) const
+    {
+        ::Window root;
+        int x, y;
+        unsigned int width = 0, height = 0, border, depth;
+        XSizeHints hints {};
+        long supplied = 0;
+        XSync (display, False);
+        XGetGeometry (display, window, &root, &x, &y, &width, &height, &border, &depth);
+        const bool limited = XGetWMNormalHints (display, window, &hints, &supplied) != 0 && (hints.flags & (PMinSize | PMaxSize)) == (PMinSize | PMaxSize);
+        return { (int) width, (int) height, limited ? hints.min_width : 0, limited ? hints.min_height : 0, limited ? hints.max_width : 0, limited ? hints.max_height : 0 };
+    }
+
+    Display* const display = XOpenDisplay (nullptr);
+};
+
+TEST_F (Session, TheWindowKeepsItsSizeAndTellsTheWindowManagerItsLimitsWhateverMovesOrResizesIt)
+{
+    auto& window = *app.getMainWindow();
+    const auto id = (::Window) window.getPeer()->getNativeHandle();
+    const XClient x;
+    ASSERT_NE (x.display, nullptr);
+    const std::array<int, 6> fixed { 650, 414, 650, 414, 650, 414 };
+    const auto holds = [&] { return x.sizes (id) == fixed && main().getBounds() == juce::Rectangle<int> (650, 414) && main().getDisconnectedView().getBounds() == main().getBounds(); };
+
+    const std::pair<const char*, std::function<void()>> disturbances[] {
+        { "shown",                    [] {} },
+        { "moved by the program",     [&] { window.setTopLeftPosition (20, 30); } },
+        { "resized by a client",      [&] { XResizeWindow (x.display, id, 800, 600); } },
+        { "moved and shrunk by one",  [&] { XMoveResizeWindow (x.display, id, 5, 5, 300, 200); } },
+        { "resized by the program",   [&] { window.setSize (700, 500); } },
+    };
+
+    for (const auto& [what, disturb] : disturbances)
+    {
+        disturb();
+        XSync (x.display, False);
+        EXPECT_TRUE (pumpMessagesUntil (holds)) << what;
+    }
+}
+
+// Closing the window ends the message loop: this is the only session of the run that does so, and the last.
 TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithoutAQuestion)
 {
     auto& window = *app.getMainWindow();

@@ -12,7 +12,7 @@ namespace
     /** The device's port at the index while it is plugged in, or none (an empty identifier). */
     juce::MidiDeviceInfo portAt (State& state, bool output, int index)
     {
-        return state.locked ([=] (State& s) { return s.plugged && index == 0 ? juce::MidiDeviceInfo { output ? s.outputName : s.inputName, output ? outputId : inputId }
+        return state.locked ([=] (State& s) { return s.plugged && (output ? s.outputListed : s.inputListed) && index == 0 ? juce::MidiDeviceInfo { output ? s.outputName : s.inputName, output ? outputId : inputId }
                                                                              : juce::MidiDeviceInfo(); });
     }
 
@@ -130,4 +130,5 @@ int VirtualMidiDevice::getNumStartedInputs() const
 }
 
 juce::String VirtualMidiDevice::getOutputIdentifier() const             { return outputId; }
+juce::String VirtualMidiDevice::getInputIdentifier() const              { return inputId; }
 std::unique_ptr<MidiPorts> VirtualMidiDevice::createPorts() const       { return std::make_unique<Ports> (state); }

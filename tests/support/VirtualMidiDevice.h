@@ -34,6 +34,7 @@ public:
         juce::String outputName, inputName;
         bool plugged = true, throwOnWrite = false, writeBlocked = false, delivering = false, shuttingDown = false;
         bool refuseOutput = false, refuseInput = false;     // listed, but opening fails (held by another program)
+        bool outputListed = true, inputListed = true;       // each port may leave the lists on its own
         int blockedWrites = 0, openOutputs = 0;
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
@@ -46,6 +47,7 @@ public:
 
     void plug()                             { state->locked ([] (State& s) { s.plugged = true; }); }
     void unplug()                           { state->locked ([] (State& s) { s.plugged = false; }); }  // not listed; writes and deliveries lost
+    void setListed (bool output, bool input)        { state->locked ([=] (State& s) { s.outputListed = output; s.inputListed = input; }); }
     void setRefuseOpen (bool output, bool input)    { state->locked ([=] (State& s) { s.refuseOutput = output; s.refuseInput = input; }); }
     void setThrowOnWrite (bool b)           { state->locked ([b] (State& s) { s.throwOnWrite = b; }); }
     void setWriteBlocked (bool b)           { state->locked ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }  // writes wait, unlogged
@@ -60,6 +62,7 @@ public:
     int getNumOpenOutputs() const           { return state->locked ([] (State& s) { return s.openOutputs; }); }
     int getNumStartedInputs() const;
     juce::String getOutputIdentifier() const;
+    juce::String getInputIdentifier() const;
 
     bool waitForWritten (int count, int ms = 2000) const    { return state->waitFor (ms, [=] (State& s) { return (int) s.written.size() >= count; }); }
     bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
