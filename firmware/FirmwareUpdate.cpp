@@ -81,28 +81,43 @@ juce::Array<juce::uint8> FirmwareUpdate::splitNibbles (const juce::uint8* data, 
 //==============================================================================
 bool FirmwareUpdate::startUpdate (const juce::File& file, bool isFullSizeModel)
 {
-    if (! prepareUpdate (file, isFullSizeModel))
+    // A running update ends before the disk is read; the read itself holds no lock.
+    resetUpdate();
+
+    juce::MemoryBlock data;
+
+    // An unreadable file goes on as no bytes at all, which no model accepts.
+    if (! FirmwareFile::readWholeFile (file, data))
+        data.reset();
+
+    return startUpdateFromData (static_cast<const juce::uint8*> (data.getData()), data.getSize(), isFullSizeModel);
+}
+
+bool FirmwareUpdate::startUpdateFromData (const juce::uint8* data, size_t size, bool isFullSizeModel)
+{
+    if (! prepareUpdate (data, size, isFullSizeModel))
         return false;
 
     sendStart();
     return true;
 }
 
-bool FirmwareUpdate::prepareUpdate (const juce::File& file, bool isFullSizeModel)
+bool FirmwareUpdate::prepareUpdate (const juce::uint8* data, size_t size, bool isFullSizeModel)
 {
+    static constexpr juce::uint8 noBytes[1] = {};
+
+    if (data == nullptr)
+        size = 0;
+
     const juce::ScopedLock sl (lock);
 
     resetUpdate();
 
-    juce::MemoryBlock data;
-    const bool readable = FirmwareFile::readWholeFile (file, data);
-
-    juce::MemoryInputStream stream (data, false);
+    juce::MemoryInputStream stream (size > 0 ? data : noBytes, size, false);
     FirmwareFile::readHeader (header, stream);
     post (updateStarted);
 
-    if (! readable
-         || ! FirmwareFile::payloadsLieInside (header, (juce::int64) data.getSize())
+    if (! FirmwareFile::payloadsLieInside (header, (juce::int64) size)
          || ! FirmwareFile::isCompatible (header, isFullSizeModel))
     {
         post (fileNotCompatible);
@@ -118,9 +133,8 @@ bool FirmwareUpdate::prepareUpdate (const juce::File& file, bool isFullSizeModel
     return true;
 }
 
-void FirmwareUpdate::loadSections (const juce::MemoryBlock& file)
+void FirmwareUpdate::loadSections (const juce::uint8* data)
 {
-    const auto* bytes = static_cast<const juce::uint8*> (file.getData());
     const auto base = header.getPayloadBase();
 
     // Table order: when two entries name the same section, the later one wins.
@@ -130,7 +144,7 @@ void FirmwareUpdate::loadSections (const juce::MemoryBlock& file)
         const auto index = FirmwareFile::indexOfSection (entry.type);
 
         if (index >= 0)
-            sectionNibbles[index] = FirmwareFile::splitNibbles (bytes + base + entry.offset, entry.length);
+            sectionNibbles[index] = FirmwareFile::splitNibbles (data + base + entry.offset, entry.length);
     }
 }
 

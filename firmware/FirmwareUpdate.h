@@ -44,8 +44,8 @@ public:
     static juce::Array<juce::uint8> splitNibbles (const juce::uint8* data, juce::int64 length);
 
     //==============================================================================
-    /** Starts an update from a file (message thread): resets the engine, reads the file,
-        posts 240, and either refuses the file (posts 248, returns false, sends nothing) or
+    /** Starts an update from a file (message thread): resets the engine, reads the file
+        (before taking the engine's lock, so that replies never wait for the disk), posts 240, and either refuses the file (posts 248, returns false, sends nothing) or
         loads its sections, posts 240 again, sends START and starts the 15 s time-out.
 
         A file is refused when it cannot be read, is too short for its header and section
@@ -53,6 +53,9 @@ public:
         isFullSizeModel.
     */
     bool startUpdate (const juce::File& file, bool isFullSizeModel);
+
+    /** The start of an update from a firmware file's bytes in memory, as startUpdate does it once the file is read. */
+    bool startUpdateFromData (const juce::uint8* data, size_t size, bool isFullSizeModel);
 
     /** Back to idle: stops the time-out, empties the sections, clears the counters of the
         protocol. blocksDone, totalBlocks and the header are kept. Posts and sends nothing.
@@ -98,12 +101,12 @@ public:
 
 private:
     //==============================================================================
-    bool prepareUpdate (const juce::File& file, bool isFullSizeModel);
+    bool prepareUpdate (const juce::uint8* data, size_t size, bool isFullSizeModel);
     bool handleTimeout();
     void sendStart();
     void sendNextBlock();
     void searchSection();
-    void loadSections (const juce::MemoryBlock& file);
+    void loadSections (const juce::uint8* data);
     void post (int commandId);
     void send (std::initializer_list<juce::uint8> bytes);
 
