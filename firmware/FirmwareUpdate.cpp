@@ -84,13 +84,12 @@ bool FirmwareUpdate::startUpdate (const juce::File& file, bool isFullSizeModel)
     // A running update ends before the disk is read; the read itself holds no lock.
     resetUpdate();
 
-    juce::MemoryBlock data;
+    // A file that is not read (not a regular file, too large, unreadable) goes on as no
+    // bytes at all, which no model accepts.
+    std::vector<juce::uint8> data;
+    FirmwareFile::readWholeFile (file, data);
 
-    // An unreadable file goes on as no bytes at all, which no model accepts.
-    if (! FirmwareFile::readWholeFile (file, data))
-        data.reset();
-
-    return startUpdateFromData (static_cast<const juce::uint8*> (data.getData()), data.getSize(), isFullSizeModel);
+    return startUpdateFromData (data.data(), data.size(), isFullSizeModel);
 }
 
 bool FirmwareUpdate::startUpdateFromData (const juce::uint8* data, size_t size, bool isFullSizeModel)
@@ -118,13 +117,14 @@ bool FirmwareUpdate::prepareUpdate (const juce::uint8* data, size_t size, bool i
     post (updateStarted);
 
     if (! FirmwareFile::payloadsLieInside (header, (juce::int64) size)
-         || ! FirmwareFile::isCompatible (header, isFullSizeModel))
+         || ! FirmwareFile::isCompatible (header, isFullSizeModel)
+         || ! loadSections (data))
     {
+        resetUpdate();
         post (fileNotCompatible);
         return false;
     }
 
-    loadSections (data);
     currentSection = 0x00;
     post (updateStarted);
     updatingState = 0;
@@ -133,7 +133,7 @@ bool FirmwareUpdate::prepareUpdate (const juce::uint8* data, size_t size, bool i
     return true;
 }
 
-void FirmwareUpdate::loadSections (const juce::uint8* data)
+bool FirmwareUpdate::loadSections (const juce::uint8* data)
 {
     const auto base = header.getPayloadBase();
 
@@ -143,9 +143,24 @@ void FirmwareUpdate::loadSections (const juce::uint8* data)
         const auto& entry = header.sections[i];
         const auto index = FirmwareFile::indexOfSection (entry.type);
 
-        if (index >= 0)
-            sectionNibbles[index] = FirmwareFile::splitNibbles (data + base + entry.offset, entry.length);
+        if (index < 0)
+            continue;
+
+        // An empty entry reads nothing, wherever its offset points.
+        if (entry.length == 0)
+        {
+            sectionNibbles[index] = {};
+            continue;
+        }
+
+        sectionNibbles[index] = FirmwareFile::splitNibbles (data + base + entry.offset, entry.length);
+
+        // A short list: the memory for it could not be had.
+        if (sectionNibbles[index].size() != 2 * (int) entry.length)
+            return false;
     }
+
+    return true;
 }
 
 void FirmwareUpdate::resetUpdate()

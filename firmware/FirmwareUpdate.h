@@ -45,12 +45,14 @@ public:
 
     //==============================================================================
     /** Starts an update from a file (message thread): resets the engine, reads the file
-        (before taking the engine's lock, so that replies never wait for the disk), posts 240, and either refuses the file (posts 248, returns false, sends nothing) or
-        loads its sections, posts 240 again, sends START and starts the 15 s time-out.
+        (before taking the engine's lock, so that replies never wait for the disk), posts 240,
+        and either refuses the file (posts 248, returns false, sends nothing) or loads its
+        sections, posts 240 again, sends START and starts the 15 s time-out.
 
-        A file is refused when it cannot be read, is too short for its header and section
-        table, has a payload reaching past its end, or fails the compatibility test against
-        isFullSizeModel.
+        A file is refused when it is not a regular file, is larger than
+        FirmwareFile::maxFileBytes, cannot be read, is too short for its header and section
+        table, has a payload reaching past its end, fails the compatibility test against
+        isFullSizeModel, or its sections cannot get their memory.
     */
     bool startUpdate (const juce::File& file, bool isFullSizeModel);
 
@@ -106,7 +108,7 @@ private:
     void sendStart();
     void sendNextBlock();
     void searchSection();
-    void loadSections (const juce::uint8* data);
+    bool loadSections (const juce::uint8* data);
     void post (int commandId);
     void send (std::initializer_list<juce::uint8> bytes);
 
