@@ -152,7 +152,7 @@ bool FirmwareFile::readFileStart (const juce::File& file, size_t count, std::vec
     }
 }
 
-bool FirmwareFile::readWholeFile (const juce::File& file, std::vector<juce::uint8>& data)
+bool FirmwareFile::readForUpdate (const juce::File& file, std::vector<juce::uint8>& data)
 {
     data.clear();
 
@@ -164,17 +164,30 @@ bool FirmwareFile::readWholeFile (const juce::File& file, std::vector<juce::uint
 
     try
     {
-        // One byte beyond the size found: when it comes, the file has grown, and the rest is
-        // read only as far as one byte beyond the limit.
-        data.resize ((size_t) size + 1);
-        auto got = source.read (data.data(), size + 1);
+        // The header and table first: they say how far into the file the payloads reach.
+        const auto tableEnd = (juce::int64) (FirmwareHeader::headerSize + FirmwareHeader::entrySize * FirmwareHeader::maxSections);
+        data.resize ((size_t) tableEnd);
+        auto got = source.read (data.data(), tableEnd);
+
+        // Reads on from `got` up to `end` bytes; a read error stays -1.
+        const auto readUpTo = [&] (juce::int64 end)
+        {
+            if (got < 0 || got >= end)
+                return;
+
+            data.resize ((size_t) end);
+            const auto more = source.read (data.data() + got, end - got);
+            got = more < 0 ? more : got + more;
+        };
+
+        // Then up to one byte beyond the size found, so memory follows the file's real size;
+        // only when that byte comes (the file has grown) on to one byte beyond the limit,
+        // which refuses it.
+        const auto needed = got == tableEnd ? juce::jmin (payloadEnd (data), maxFileBytes + 1) : got;
+        readUpTo (juce::jmin (needed, size + 1));
 
         if (got == size + 1)
-        {
-            data.resize ((size_t) maxFileBytes + 1);
-            const auto more = source.read (data.data() + got, maxFileBytes + 1 - got);
-            got = more < 0 ? more : got + more;
-        }
+            readUpTo (needed);
 
         if (got < 0 || got > maxFileBytes)
         {
@@ -190,6 +203,25 @@ bool FirmwareFile::readWholeFile (const juce::File& file, std::vector<juce::uint
         data = {};
         return false;
     }
+}
+
+juce::int64 FirmwareFile::payloadEnd (const std::vector<juce::uint8>& start)
+{
+    FirmwareHeader header;
+    juce::MemoryInputStream stream (start.data(), start.size(), false);
+    readHeader (header, stream);
+
+    auto end = (juce::int64) header.getPayloadBase();
+
+    for (int i = 0; i < header.getSectionCount(); ++i)
+    {
+        const auto& entry = header.sections[i];
+
+        if (indexOfSection (entry.type) >= 0 && entry.length > 0)
+            end = juce::jmax (end, (juce::int64) header.getPayloadBase() + (juce::int64) entry.offset + (juce::int64) entry.length);
+    }
+
+    return end;
 }
 
 bool FirmwareFile::isCompatible (const FirmwareHeader& header, bool isFullSizeModel) noexcept

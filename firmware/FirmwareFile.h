@@ -36,11 +36,16 @@ public:
     */
     static bool readFileStart (const juce::File& file, size_t count, std::vector<juce::uint8>& data);
 
-    /** The whole of a regular file of at most maxFileBytes. False, with no data, for anything
+    /** What an update reads of a regular file of at most maxFileBytes: from its start to the
+        end of the last payload its table names, or the whole file when that is shorter, so a
+        large file with small sections costs little memory. False, with no data, for anything
         readFileStart refuses, for a larger file (checked before and during the read, so a file
         that grows cannot get past the limit) and when memory runs out.
     */
-    static bool readWholeFile (const juce::File& file, std::vector<juce::uint8>& data);
+    static bool readForUpdate (const juce::File& file, std::vector<juce::uint8>& data);
+
+    /** How far into the file the payloads of the header and table at its start reach. */
+    static juce::int64 payloadEnd (const std::vector<juce::uint8>& start);
 
     /** True when the magic is "KRFW" and the model name is exactly "MZ-70" (full-size model)
         or exactly "MZ-9" (the small model), zero-padded to 16 bytes.

@@ -87,7 +87,7 @@ bool FirmwareUpdate::startUpdate (const juce::File& file, bool isFullSizeModel)
     // A file that is not read (not a regular file, too large, unreadable) goes on as no
     // bytes at all, which no model accepts.
     std::vector<juce::uint8> data;
-    FirmwareFile::readWholeFile (file, data);
+    FirmwareFile::readForUpdate (file, data);
 
     return startUpdateFromData (data.data(), data.size(), isFullSizeModel);
 }

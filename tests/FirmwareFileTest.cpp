@@ -88,6 +88,12 @@ namespace
             return write ("size" + juce::String (size) + ".bin", withEntries ({ { 0x00, (juce::uint32) (size - base - 4), 4 } }), size);
         }
 
+        /** The same with the section first: an update reads no further than that. */
+        juce::File ofSizeSectionFirst (juce::int64 size) const
+        {
+            return write ("first" + juce::String (size) + ".bin", withEntries ({ { 0x00, 0, 4 } }, juce::MemoryBlock ("\1\2\3\4", 4)), size);
+        }
+
         juce::File fifo() const
         {
             const auto file = folder.getChildFile ("fifo.bin");
@@ -126,9 +132,10 @@ TEST_F (FirmwareFileTest, HostileFilesAreRefusedBeforeTheyCostMemoryAndGoodOnesS
     const juce::uint32 overflowing = 715827880;   // a section whose nibble list an array cannot grow to
 
     const std::vector<std::tuple<const char*, juce::File, bool>> rows {
-        { "just below the limit", files.ofSize (limit - 1), true },
-        { "at the limit", files.ofSize (limit), true },
-        { "just above the limit", files.ofSize (limit + 1), false },
+        { "just below the limit", files.ofSizeSectionFirst (limit - 1), true },
+        { "at the limit", files.ofSizeSectionFirst (limit), true },
+        { "just above the limit", files.ofSizeSectionFirst (limit + 1), false },
+        { "section in the last bytes", files.ofSize (1 << 20), true },
         { "2 GiB", files.ofSize (twoGiB), false },
         { "overflowing section inside the file", files.write ("overflow.bin", withEntries ({ { 0x00, 0, overflowing } }), base + overflowing), false },
         { "overflowing section past the end", files.write ("overflow-short.bin", withEntries ({ { 0x00, 0, overflowing } })), false },
