@@ -1,5 +1,82 @@
 #include "firmware/FirmwareFile.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <numeric>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+    /** A regular file opened for reading, or nothing. The type is checked before the open, so
+        nothing opens a FIFO or a device; the open does not block, in case one was swapped in
+        since, and the type is checked again on what was opened.
+    */
+    class RegularFile
+    {
+    public:
+        RegularFile (const juce::File& file, juce::int64& size)
+        {
+            const auto path = file.getFullPathName();
+            struct stat info {};
+
+            if (path.isEmpty() || ::stat (path.toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
+                return;
+
+            descriptor = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+
+            if (descriptor >= 0 && (::fstat (descriptor, &info) != 0 || ! S_ISREG (info.st_mode)))
+                close();
+
+            size = descriptor >= 0 ? (juce::int64) info.st_size : 0;
+        }
+
+        ~RegularFile()              { close(); }
+
+        bool isOpen() const         { return descriptor >= 0; }
+
+        /** Reads until `count` bytes or the end of the file; -1 after a read error. */
+        juce::int64 read (juce::uint8* buffer, juce::int64 count) const
+        {
+            juce::int64 done = 0;
+
+            while (done < count)
+            {
+                const auto chunk = (size_t) juce::jmin (count - done, (juce::int64) (1 << 20));
+                const auto got = ::read (descriptor, buffer + done, chunk);
+
+                if (got == 0)
+                    break;
+
+                if (got < 0)
+                {
+                    if (errno == EINTR)
+                        continue;
+
+                    return -1;
+                }
+
+                done += got;
+            }
+
+            return done;
+        }
+
+    private:
+        void close()
+        {
+            if (descriptor >= 0)
+                ::close (descriptor);
+
+            descriptor = -1;
+        }
+
+        int descriptor = -1;
+
+        JUCE_DECLARE_NON_COPYABLE (RegularFile)
+    };
+}
+
 int FirmwareFile::indexOfSection (int sectionId) noexcept
 {
     for (int i = 0; i < FirmwareHeader::maxSections; ++i)
@@ -42,23 +119,109 @@ void FirmwareFile::readHeader (FirmwareHeader& header, const juce::File& file)
 {
     header = FirmwareHeader();
 
-    juce::FileInputStream stream (file);
+    std::vector<juce::uint8> bytes;
 
-    if (stream.openedOk())
-        readHeader (header, stream);
+    if (! readFileStart (file, (size_t) (FirmwareHeader::headerSize + FirmwareHeader::entrySize * FirmwareHeader::maxSections), bytes))
+        return;
+
+    juce::MemoryInputStream stream (bytes.data(), bytes.size(), false);
+    readHeader (header, stream);
 }
 
-bool FirmwareFile::readWholeFile (const juce::File& file, juce::MemoryBlock& data)
+bool FirmwareFile::readFileStart (const juce::File& file, size_t count, std::vector<juce::uint8>& data)
 {
-    data.reset();
+    data.clear();
 
-    juce::FileInputStream stream (file);
+    juce::int64 size = 0;
+    const RegularFile source (file, size);
 
-    if (! stream.openedOk())
+    if (! source.isOpen())
         return false;
 
-    stream.readIntoMemoryBlock (data);
-    return stream.getStatus().wasOk();
+    try
+    {
+        data.resize (count);
+        const auto got = source.read (data.data(), (juce::int64) count);
+        data.resize ((size_t) juce::jmax ((juce::int64) 0, got));
+        return got >= 0;
+    }
+    catch (const std::bad_alloc&)
+    {
+        data = {};
+        return false;
+    }
+}
+
+bool FirmwareFile::readForUpdate (const juce::File& file, std::vector<juce::uint8>& data)
+{
+    data.clear();
+
+    juce::int64 size = 0;
+    const RegularFile source (file, size);
+
+    if (! source.isOpen() || size > maxFileBytes)
+        return false;
+
+    try
+    {
+        // The header and table first: they say how far into the file the payloads reach.
+        const auto tableEnd = (juce::int64) (FirmwareHeader::headerSize + FirmwareHeader::entrySize * FirmwareHeader::maxSections);
+        data.resize ((size_t) tableEnd);
+        auto got = source.read (data.data(), tableEnd);
+
+        // Reads on from `got` up to `end` bytes; a read error stays -1.
+        const auto readUpTo = [&] (juce::int64 end)
+        {
+            if (got < 0 || got >= end)
+                return;
+
+            data.resize ((size_t) end);
+            const auto more = source.read (data.data() + got, end - got);
+            got = more < 0 ? more : got + more;
+        };
+
+        // Then up to one byte beyond the size found, so memory follows the file's real size;
+        // only when that byte comes (the file has grown) on to one byte beyond the limit,
+        // which refuses it.
+        const auto needed = got == tableEnd ? juce::jmin (payloadEnd (data), maxFileBytes + 1) : got;
+        readUpTo (juce::jmin (needed, size + 1));
+
+        if (got == size + 1)
+            readUpTo (needed);
+
+        if (got < 0 || got > maxFileBytes)
+        {
+            data = {};
+            return false;
+        }
+
+        data.resize ((size_t) got);
+        return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        data = {};
+        return false;
+    }
+}
+
+juce::int64 FirmwareFile::payloadEnd (const std::vector<juce::uint8>& start)
+{
+    FirmwareHeader header;
+    juce::MemoryInputStream stream (start.data(), start.size(), false);
+    readHeader (header, stream);
+
+    auto end = (juce::int64) header.getPayloadBase();
+
+    for (int i = 0; i < header.getSectionCount(); ++i)
+    {
+        const auto& entry = header.sections[i];
+
+        if (indexOfSection (entry.type) >= 0 && entry.length > 0)
+            end = juce::jmax (end, (juce::int64) header.getPayloadBase() + (juce::int64) entry.offset + (juce::int64) entry.length);
+    }
+
+    return end;
 }
 
 bool FirmwareFile::isCompatible (const FirmwareHeader& header, bool isFullSizeModel) noexcept
@@ -88,32 +251,45 @@ bool FirmwareFile::payloadsLieInside (const FirmwareHeader& header, juce::int64 
 {
     const auto base = (juce::int64) header.getPayloadBase();
 
-    if (fileSize < base)
+    if (fileSize < base || fileSize > maxFileBytes)
         return false;
+
+    juce::int64 keptLengths[FirmwareHeader::maxSections] = {};
 
     for (int i = 0; i < header.getSectionCount(); ++i)
     {
         const auto& entry = header.sections[i];
+        const auto index = indexOfSection (entry.type);
 
-        if (indexOfSection (entry.type) < 0)
+        if (index < 0)
             continue;
 
-        if (entry.length > (juce::uint32) maxSectionBytes
-             || base + (juce::int64) entry.offset + (juce::int64) entry.length > fileSize)
+        // Offset and length are 32-bit each, so their sum cannot overflow in 64 bits.
+        if (entry.length > 0 && base + (juce::int64) entry.offset + (juce::int64) entry.length > fileSize)
             return false;
+
+        keptLengths[index] = (juce::int64) entry.length;
     }
 
-    return true;
+    return std::accumulate (std::begin (keptLengths), std::end (keptLengths), (juce::int64) 0) <= maxFileBytes;
 }
 
 juce::Array<juce::uint8> FirmwareFile::splitNibbles (const juce::uint8* data, juce::int64 length)
 {
     juce::Array<juce::uint8> nibbles;
 
-    if (length < 1 || data == nullptr)
+    if (length < 1 || length > maxFileBytes || data == nullptr)
         return nibbles;
 
-    nibbles.resize ((int) (length * 2));
+    const auto count = (int) (length * 2);
+
+    // An array that cannot get its memory is left without storage; it then stays empty.
+    nibbles.ensureStorageAllocated (count);
+
+    if (nibbles.getRawDataPointer() == nullptr)
+        return {};
+
+    nibbles.resize (count);
     auto* out = nibbles.getRawDataPointer();
 
     for (juce::int64 i = 0; i < length; ++i)

@@ -81,35 +81,50 @@ juce::Array<juce::uint8> FirmwareUpdate::splitNibbles (const juce::uint8* data, 
 //==============================================================================
 bool FirmwareUpdate::startUpdate (const juce::File& file, bool isFullSizeModel)
 {
-    if (! prepareUpdate (file, isFullSizeModel))
+    // A running update ends before the disk is read; the read itself holds no lock.
+    resetUpdate();
+
+    // A file that is not read (not a regular file, too large, unreadable) goes on as no
+    // bytes at all, which no model accepts.
+    std::vector<juce::uint8> data;
+    FirmwareFile::readForUpdate (file, data);
+
+    return startUpdateFromData (data.data(), data.size(), isFullSizeModel);
+}
+
+bool FirmwareUpdate::startUpdateFromData (const juce::uint8* data, size_t size, bool isFullSizeModel)
+{
+    if (! prepareUpdate (data, size, isFullSizeModel))
         return false;
 
     sendStart();
     return true;
 }
 
-bool FirmwareUpdate::prepareUpdate (const juce::File& file, bool isFullSizeModel)
+bool FirmwareUpdate::prepareUpdate (const juce::uint8* data, size_t size, bool isFullSizeModel)
 {
+    static constexpr juce::uint8 noBytes[1] = {};
+
+    if (data == nullptr)
+        size = 0;
+
     const juce::ScopedLock sl (lock);
 
     resetUpdate();
 
-    juce::MemoryBlock data;
-    const bool readable = FirmwareFile::readWholeFile (file, data);
-
-    juce::MemoryInputStream stream (data, false);
+    juce::MemoryInputStream stream (size > 0 ? data : noBytes, size, false);
     FirmwareFile::readHeader (header, stream);
     post (updateStarted);
 
-    if (! readable
-         || ! FirmwareFile::payloadsLieInside (header, (juce::int64) data.getSize())
-         || ! FirmwareFile::isCompatible (header, isFullSizeModel))
+    if (! FirmwareFile::payloadsLieInside (header, (juce::int64) size)
+         || ! FirmwareFile::isCompatible (header, isFullSizeModel)
+         || ! loadSections (data))
     {
+        resetUpdate();
         post (fileNotCompatible);
         return false;
     }
 
-    loadSections (data);
     currentSection = 0x00;
     post (updateStarted);
     updatingState = 0;
@@ -118,9 +133,8 @@ bool FirmwareUpdate::prepareUpdate (const juce::File& file, bool isFullSizeModel
     return true;
 }
 
-void FirmwareUpdate::loadSections (const juce::MemoryBlock& file)
+bool FirmwareUpdate::loadSections (const juce::uint8* data)
 {
-    const auto* bytes = static_cast<const juce::uint8*> (file.getData());
     const auto base = header.getPayloadBase();
 
     // Table order: when two entries name the same section, the later one wins.
@@ -129,9 +143,24 @@ void FirmwareUpdate::loadSections (const juce::MemoryBlock& file)
         const auto& entry = header.sections[i];
         const auto index = FirmwareFile::indexOfSection (entry.type);
 
-        if (index >= 0)
-            sectionNibbles[index] = FirmwareFile::splitNibbles (bytes + base + entry.offset, entry.length);
+        if (index < 0)
+            continue;
+
+        // An empty entry reads nothing, wherever its offset points.
+        if (entry.length == 0)
+        {
+            sectionNibbles[index] = {};
+            continue;
+        }
+
+        sectionNibbles[index] = FirmwareFile::splitNibbles (data + base + entry.offset, entry.length);
+
+        // A short list: the memory for it could not be had.
+        if (sectionNibbles[index].size() != 2 * (int) entry.length)
+            return false;
     }
+
+    return true;
 }
 
 void FirmwareUpdate::resetUpdate()

@@ -44,15 +44,20 @@ public:
     static juce::Array<juce::uint8> splitNibbles (const juce::uint8* data, juce::int64 length);
 
     //==============================================================================
-    /** Starts an update from a file (message thread): resets the engine, reads the file,
-        posts 240, and either refuses the file (posts 248, returns false, sends nothing) or
-        loads its sections, posts 240 again, sends START and starts the 15 s time-out.
+    /** Starts an update from a file (message thread): resets the engine, reads the file
+        (before taking the engine's lock, so that replies never wait for the disk), posts 240,
+        and either refuses the file (posts 248, returns false, sends nothing) or loads its
+        sections, posts 240 again, sends START and starts the 15 s time-out.
 
-        A file is refused when it cannot be read, is too short for its header and section
-        table, has a payload reaching past its end, or fails the compatibility test against
-        isFullSizeModel.
+        A file is refused when it is not a regular file, is larger than
+        FirmwareFile::maxFileBytes, cannot be read, is too short for its header and section
+        table, has a payload reaching past its end, fails the compatibility test against
+        isFullSizeModel, or its sections cannot get their memory.
     */
     bool startUpdate (const juce::File& file, bool isFullSizeModel);
+
+    /** The start of an update from a firmware file's bytes in memory, as startUpdate does it once the file is read. */
+    bool startUpdateFromData (const juce::uint8* data, size_t size, bool isFullSizeModel);
 
     /** Back to idle: stops the time-out, empties the sections, clears the counters of the
         protocol. blocksDone, totalBlocks and the header are kept. Posts and sends nothing.
@@ -98,12 +103,12 @@ public:
 
 private:
     //==============================================================================
-    bool prepareUpdate (const juce::File& file, bool isFullSizeModel);
+    bool prepareUpdate (const juce::uint8* data, size_t size, bool isFullSizeModel);
     bool handleTimeout();
     void sendStart();
     void sendNextBlock();
     void searchSection();
-    void loadSections (const juce::MemoryBlock& file);
+    bool loadSections (const juce::uint8* data);
     void post (int commandId);
     void send (std::initializer_list<juce::uint8> bytes);
 

@@ -52,7 +52,8 @@ namespace
         {
             const auto& entry = header.sections[i];
 
-            if (FirmwareFile::indexOfSection (entry.type) < 0)
+            // An empty entry reads nothing, wherever it points.
+            if (FirmwareFile::indexOfSection (entry.type) < 0 || entry.length == 0)
                 continue;
 
             const auto start = base + (juce::int64) entry.offset;

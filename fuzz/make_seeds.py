@@ -57,6 +57,9 @@ def firmware_seeds():
     write(t, "mini_padded_name.bin", firmware("MZ-9\0\0\0\0\0\0\0\0\0\0\0\x01", [(0x00, pattern(4))]))
     write(t, "short_header.bin", firmware("MZ-70", [])[:30])
     write(t, "magic_only.bin", b"KRFW")
+    write(t, "empty_entry_past_end.bin", firmware("MZ-70", [(0x02, 0xFFFFFFFF, 0), (0x00, pattern(4))]))
+    write(t, "length_wraps.bin", firmware("MZ-9", [(0x00, 0x10, 0xFFFFFFF8)]) + pattern(32))
+    write(t, "section_too_large_to_split.bin", firmware("MZ-70", [(0x10, 0, 715827880)]))
 
 
 # Update engine runs ----------------------------------------------------------

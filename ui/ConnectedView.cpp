@@ -1,6 +1,7 @@
 #include "ui/ConnectedView.h"
 
 #include "device/SharedConstants.h"
+#include "firmware/FirmwareFile.h"
 #include "ui/ButtonImage.h"
 #include "ui/PageImages.h"
 #include "ui/PreferredLanguage.h"
@@ -18,13 +19,14 @@ namespace
     */
     std::optional<juce::String> readVersionText (const juce::File& file)
     {
-        juce::FileInputStream stream (file);
-        juce::uint8 bytes[4] = {};
+        // Through the firmware reader: only a regular file is opened, so a FIFO cannot block the page.
+        std::vector<juce::uint8> start;
 
-        if (! stream.openedOk()
-            || ! stream.setPosition (versionOffset)
-            || stream.read (bytes, (int) sizeof (bytes)) != (int) sizeof (bytes))
+        if (! FirmwareFile::readFileStart (file, (size_t) (versionOffset + 4), start)
+            || start.size() != (size_t) (versionOffset + 4))
             return std::nullopt;
+
+        const auto* bytes = start.data() + versionOffset;
 
         return juce::String::charToString ((juce::juce_wchar) bytes[0])
                + " " + juce::String (bytes[1])
