@@ -28,6 +28,19 @@ extern "C" bool __wrap__ZN4juce6Thread11startThreadENS0_8PriorityE (juce::Thread
     return __real__ZN4juce6Thread11startThreadENS0_8PriorityE (thread, priority);
 }
 
+// A command posted to the targets' recorder is recorded at once (also wrapped) instead of
+// going through JUCE's message queue, which costs two system calls per message. The one
+// thread of a target would deliver them in the same order.
+extern "C" void __real__ZN4juce9Component18postCommandMessageEi (juce::Component*, int);
+
+extern "C" void __wrap__ZN4juce9Component18postCommandMessageEi (juce::Component* component, int commandId)
+{
+    if (auto* recorder = dynamic_cast<fuzz::CommandRecorder*> (component))
+        recorder->handleCommandMessage (commandId);
+    else
+        __real__ZN4juce9Component18postCommandMessageEi (component, commandId);
+}
+
 namespace
 {
     /** No MIDI devices at all: a tick of the connection state machine finds nothing. */

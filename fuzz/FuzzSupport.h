@@ -14,7 +14,8 @@
     In these targets juce::Thread::sleep returns at once (the link wraps it): the pauses only
     pace a real device, and a 30 ms pause per start reply would cut the speed a hundredfold.
     JUCE's timer thread never starts (also wrapped): no timer fires by itself, the targets
-    call the time-outs, and a startTimer wakes no thread.
+    call the time-outs, and a startTimer wakes no thread. Commands posted to a
+    CommandRecorder are recorded at once, without the message queue.
 */
 namespace fuzz
 {

@@ -28,7 +28,7 @@
 
 namespace
 {
-    juce::File files[2];   // [fullSize]
+    juce::MemoryBlock firmwares[2];   // [fullSize]
 
     /** Takes the transport's chunks; nothing is written anywhere. */
     class NullLink : public COMMIntf
@@ -105,7 +105,10 @@ namespace
         {
             transport.reset();
             messages = 0;
-            fuzz::require (engine.startUpdate (files[fullSize ? 1 : 0], fullSize), "an accepted file was refused");
+            const auto& firmware = firmwares[fullSize ? 1 : 0];
+            fuzz::require (engine.startUpdateFromData (static_cast<const juce::uint8*> (firmware.getData()),
+                                                       firmware.getSize(), fullSize),
+                           "an accepted file was refused");
             transport.enqueueMessage ({ 0x02, 0x20, 0x00, 0x00 });
         }
 
@@ -165,8 +168,7 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
     const int sections[] = { 40, 3, 17, 64, 9 };
 
     for (bool fullSize : { false, true })
-        files[fullSize ? 1 : 0] = fuzz::writeScratchFile (fullSize ? "road-full.bin" : "road-mini.bin",
-                                                          fuzz::makeFirmware (fullSize, sections));
+        firmwares[fullSize ? 1 : 0] = fuzz::makeFirmware (fullSize, sections);
 
     return 0;
 }

@@ -147,6 +147,8 @@ def receive_seeds():
     truncated = record(0x0014, pattern(68))
     write(t, "truncated_record.bin", data_chunk(10, 0, truncated[:10]))
     write(t, "empty_packet.bin", data_chunk(0, 0, b""))
+    # One more packet that never completes than the ring has slots: the ring goes round.
+    write(t, "abandoned_packets.bin", b"".join(data_chunk(10, 0, pattern(4, i)) for i in range(65)))
 
 
 if __name__ == "__main__":
