@@ -55,6 +55,71 @@ juce::String MIDIPortPair::getInputName() const
 }
 
 //==============================================================================
+/** An opened input and the gate its deliveries pass through. The port's own stop only
+    clears a flag; closing the gate also waits for a delivery that is running, and lets
+    none through after it. The gate's lock is re-entrant, so a delivery may close its
+    own input.
+*/
+struct MIDIPortPair::OpenInput final : public MidiPortCallback
+{
+    explicit OpenInput (MidiPortCallback& targetToUse) : target (targetToUse) {}
+
+    ~OpenInput() override
+    {
+        const MessageThreadLock::Refusal refusal;
+        close();
+        port.reset();
+    }
+
+    void handleIncomingMidiMessage (const juce::String& sourceIdentifier, const juce::MidiMessage& message) override
+    {
+        const juce::ScopedLock sl (gateLock);
+
+        if (isOpen)
+            target.handleIncomingMidiMessage (sourceIdentifier, message);
+    }
+
+    void start()
+    {
+        {
+            const juce::ScopedLock sl (gateLock);
+            isOpen = true;
+        }
+
+        port->start();
+    }
+
+    // The caller holds a Refusal: the running delivery may be waiting for the message thread.
+    void close()
+    {
+        {
+            const juce::ScopedLock sl (gateLock);
+            isOpen = false;
+        }
+
+        if (port != nullptr)
+            port->stop();
+    }
+
+    MidiPortCallback& target;
+    juce::CriticalSection gateLock;
+    bool isOpen = false;
+    std::unique_ptr<MidiInputPort> port;
+};
+
+std::shared_ptr<MidiOutputPort> MIDIPortPair::holdOutput (std::unique_ptr<MidiOutputPort> opened)
+{
+    if (opened == nullptr)
+        return {};
+
+    // The last holder may be a write that outlived the pair's hold on the output.
+    return std::shared_ptr<MidiOutputPort> (opened.release(), [] (MidiOutputPort* port)
+                                            {
+                                                const MessageThreadLock::Refusal refusal;
+                                                delete port;
+                                            });
+}
+
 bool MIDIPortPair::openOutput()
 {
     std::shared_ptr<MidiOutputPort> held;
@@ -72,14 +137,22 @@ bool MIDIPortPair::openOutput()
     if (held != nullptr && held->getName().equalsIgnoreCase (wantedName))
         return true;
 
-    if (held != nullptr)
-        held->stopBackgroundThread();
+    std::shared_ptr<MidiOutputPort> opened;
 
-    std::shared_ptr<MidiOutputPort> opened (MidiPorts::get().openOutput (index));
+    {
+        const MessageThreadLock::Refusal refusal;
+
+        if (held != nullptr)
+            held->stopBackgroundThread();
+
+        opened = holdOutput (MidiPorts::get().openOutput (index));
+    }
+
+    std::shared_ptr<MidiOutputPort> previous;
 
     {
         const std::lock_guard<std::mutex> guard (portLock);
-        output = opened;
+        previous = std::exchange (output, opened);
     }
 
     return opened != nullptr;
@@ -88,32 +161,41 @@ bool MIDIPortPair::openOutput()
 bool MIDIPortPair::openInput()
 {
     int index;
+    std::shared_ptr<OpenInput> previous;
 
     {
         const std::lock_guard<std::mutex> guard (portLock);
         index = inputIndex;
-    }
-
-    auto opened = MidiPorts::get().openInput (index, callback);
-    juce::String identifier;
-
-    if (opened != nullptr)
-    {
-        identifier = opened->getIdentifier();
-        opened->start();
-    }
-
-    const auto success = opened != nullptr;
-    std::unique_ptr<MidiInputPort> previous;
-
-    {
-        const std::lock_guard<std::mutex> guard (portLock);
-        previous = std::exchange (input, std::move (opened));
-        inputIdentifier = identifier;
+        previous = std::exchange (input, nullptr);
+        inputIdentifier = {};
     }
 
     retireInput (std::move (previous));
-    return success;
+
+    if (callback == nullptr)
+        return false;
+
+    const auto opened = std::make_shared<OpenInput> (*callback);
+
+    {
+        const MessageThreadLock::Refusal refusal;
+        opened->port = MidiPorts::get().openInput (index, opened.get());
+    }
+
+    if (opened->port == nullptr)
+        return false;
+
+    const auto identifier = opened->port->getIdentifier();
+
+    {
+        const std::lock_guard<std::mutex> guard (portLock);
+        input = opened;
+        inputIdentifier = identifier;
+    }
+
+    // Held first: a message that comes the moment it starts is the pair's own.
+    opened->start();
+    return true;
 }
 
 bool MIDIPortPair::hasOutput() const
@@ -137,38 +219,40 @@ bool MIDIPortPair::isOpenInput (const juce::String& identifier) const
 void MIDIPortPair::close()
 {
     std::shared_ptr<MidiOutputPort> oldOutput;
-    std::unique_ptr<MidiInputPort> oldInput;
+    std::shared_ptr<OpenInput> oldInput;
 
     {
         const std::lock_guard<std::mutex> guard (portLock);
-        oldOutput = std::move (output);
-        output.reset();
+        oldOutput = std::exchange (output, nullptr);
         outputIndex = -1;
         outputName = {};
-        oldInput = std::move (input);
-        input.reset();
+        oldInput = std::exchange (input, nullptr);
         inputIdentifier = {};
         inputIndex = -1;
         inputName = {};
     }
 
-    // A write that is still running keeps its own reference to the output.
-    if (oldOutput != nullptr)
-        oldOutput->stopBackgroundThread();
-
-    oldOutput.reset();
+    // The input goes first, so that no delivery of it still waits for the message thread
+    // when the output is destroyed. A write that is still running keeps its own reference
+    // to the output.
     retireInput (std::move (oldInput));
+
+    if (oldOutput != nullptr)
+    {
+        const MessageThreadLock::Refusal refusal;
+        oldOutput->stopBackgroundThread();
+        oldOutput.reset();
+    }
 }
 
-void MIDIPortPair::retireInput (std::unique_ptr<MidiInputPort> oldInput)
+void MIDIPortPair::retireInput (std::shared_ptr<OpenInput> oldInput)
 {
     if (oldInput == nullptr)
         return;
 
     {
-        // stop() waits for a delivery that may itself wait for the message thread.
         const MessageThreadLock::Refusal refusal;
-        oldInput->stop();
+        oldInput->close();
     }
 
     // Off the message thread this may be the input's own delivery: release it later,
@@ -177,8 +261,7 @@ void MIDIPortPair::retireInput (std::unique_ptr<MidiInputPort> oldInput)
          || juce::MessageManager::existsAndIsCurrentThread())
         return;
 
-    std::shared_ptr<MidiInputPort> stopped (std::move (oldInput));
-    juce::MessageManager::callAsync ([stopped] {});
+    juce::MessageManager::callAsync ([stopped = std::move (oldInput)] {});
 }
 
 //==============================================================================

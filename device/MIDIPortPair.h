@@ -12,6 +12,11 @@
     whichever thread fires them, and a failed write may close it from that thread, so
     every field is guarded. An output stays alive while a write on it is running, even
     when the pair is closed meanwhile.
+
+    The port layer may hold one lock around every delivery to any input and take it to
+    open or destroy any port (JUCE's ALSA backend does), while a delivery may wait for the
+    message thread. So every port is opened, stopped and destroyed under a
+    MessageThreadLock::Refusal, and a retired input is stopped before anything else.
 */
 class MIDIPortPair
 {
@@ -38,7 +43,8 @@ public:
     */
     bool openOutput();
 
-    /** Opens and starts the stored input index in place of the held input.
+    /** Retires the held input, then opens the stored input index, holds it and only
+        then starts it, so that its first message is taken as the pair's own.
         Returns false when the open failed.
     */
     bool openInput();
@@ -47,7 +53,7 @@ public:
     bool hasInput() const;
     bool isOpenInput (const juce::String& identifier) const;
 
-    /** Stops and releases both ports and forgets the indexes and names. */
+    /** Retires the input, then releases the output, and forgets the indexes and names. */
     void close();
 
     //==============================================================================
@@ -76,7 +82,10 @@ private:
 
     static void watchSend (std::shared_ptr<MidiOutputPort> output, juce::MidiMessage message,
                            int timeLimitMs, std::shared_ptr<SendSlots> slots);
-    static void retireInput (std::unique_ptr<MidiInputPort> input);
+    struct OpenInput;
+
+    static void retireInput (std::shared_ptr<OpenInput> input);
+    static std::shared_ptr<MidiOutputPort> holdOutput (std::unique_ptr<MidiOutputPort> output);
 
     mutable std::mutex portLock;
     int outputIndex = -1;
@@ -84,7 +93,7 @@ private:
     int inputIndex = -1;
     juce::String inputName;
     std::shared_ptr<MidiOutputPort> output;
-    std::unique_ptr<MidiInputPort> input;
+    std::shared_ptr<OpenInput> input;
     juce::String inputIdentifier;
 
     MidiPortCallback* const callback;

@@ -12,9 +12,10 @@
     ...
     @endcode
 
-    The message thread may be waiting for the very delivery that asks for the lock
-    (MIDIPortPair::close stops the input, and the stop waits until the running callback
-    has returned). While the message thread is in such a wait it holds a
+    The message thread may be waiting for the very delivery that asks for the lock:
+    MIDIPortPair waits for a running callback when it stops an input, and the port layer
+    may wait for any running delivery to open or destroy any port. While the message
+    thread is in such a wait it holds a
     MessageThreadLock::Refusal: every lock that is waiting gives up at once, and every
     lock asked for meanwhile is refused, so the delivery can return instead of deadlocking.
 

@@ -31,12 +31,6 @@ namespace
         {
         }
 
-        ~JuceInputPort() override
-        {
-            if (input != nullptr)
-                stop();
-        }
-
         bool open (const juce::String& identifier)
         {
             input = juce::MidiInput::openDevice (identifier, this);
@@ -45,43 +39,16 @@ namespace
 
         juce::String getIdentifier() const override    { return input->getIdentifier(); }
         juce::String getName() const override          { return input->getName(); }
-
-        void start() override
-        {
-            {
-                const juce::ScopedLock sl (callbackLock);
-                running = true;
-            }
-
-            input->start();
-        }
-
-        // JUCE's own stop only clears a flag, so a callback may still be running when it
-        // returns: the flag here is tested under a lock that each delivery holds. The lock is
-        // re-entrant, so a delivery may stop its own port.
-        void stop() override
-        {
-            {
-                const juce::ScopedLock sl (callbackLock);
-                running = false;
-            }
-
-            input->stop();
-        }
+        void start() override                          { input->start(); }
+        void stop() override                           { input->stop(); }
 
     private:
         void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override
         {
-            const juce::ScopedLock sl (callbackLock);
-
-            if (running)
-                callback.handleIncomingMidiMessage (source != nullptr ? source->getIdentifier() : juce::String(),
-                                                    message);
+            callback.handleIncomingMidiMessage (source != nullptr ? source->getIdentifier() : juce::String(), message);
         }
 
         MidiPortCallback& callback;
-        juce::CriticalSection callbackLock;
-        bool running = false;
         std::unique_ptr<juce::MidiInput> input;
     };
 

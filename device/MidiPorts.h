@@ -4,7 +4,9 @@
 
 #include <memory>
 
-/** An opened MIDI input of the port layer. */
+/** An opened MIDI input of the port layer. As with JUCE's, start and stop only set and
+    clear a flag: a callback that is running when stop returns may still run on.
+*/
 class MidiInputPort
 {
 public:
@@ -12,7 +14,7 @@ public:
     virtual juce::String getIdentifier() const = 0;
     virtual juce::String getName() const = 0;
     virtual void start() = 0;
-    virtual void stop() = 0;   // returns only once no callback of this port is running, and none follows
+    virtual void stop() = 0;
 };
 
 /** An opened MIDI output of the port layer. */
@@ -36,7 +38,8 @@ public:
 /** The one way the device link reaches the system's MIDI devices.
 
     The default backend wraps juce::MidiInput and juce::MidiOutput; tests install a
-    virtual device in its place.
+    virtual device in its place. As in JUCE's ALSA backend, one lock may be held around
+    every delivery to any input, and opening or destroying any port may wait for it.
 */
 class MidiPorts
 {

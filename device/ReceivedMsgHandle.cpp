@@ -64,7 +64,7 @@ namespace
 
     /** Builds the fixed-layout copy of a record and delivers it to every listener. */
     template <typename Record, void (DataListener::*deliver) (const void*, int), LengthField lengthField = LengthField::fixed>
-    void deliverCopy (void* record, int, juce::ListenerList<DataListener>& listeners)
+    void deliverCopy (void* record, int, GuardedListenerList<DataListener>& listeners)
     {
         Record copy {};
         std::memcpy (&copy, record, sizeof (Header));
@@ -82,7 +82,7 @@ namespace
         listeners.call ([&copy] (DataListener& listener) { (listener.*deliver) (&copy, 0); });
     }
 
-    void deliverDeviceInformation (void* record, int, juce::ListenerList<DataListener>& listeners)
+    void deliverDeviceInformation (void* record, int, GuardedListenerList<DataListener>& listeners)
     {
         Record2001 values {};
 
@@ -94,7 +94,7 @@ namespace
         listeners.call ([state] (DataListener& listener) { listener.deviceState (state); });
     }
 
-    void ignoreRecord (void*, int, juce::ListenerList<DataListener>&) {}
+    void ignoreRecord (void*, int, GuardedListenerList<DataListener>&) {}
 }
 
 //==============================================================================

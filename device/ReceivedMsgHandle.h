@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DataListener.h"
+#include "device/GuardedListenerList.h"
 #include "device/MIDIReciverListener.h"
 
 #include <juce_events/juce_events.h>
@@ -18,7 +19,7 @@ class ReceivedMsgHandle : public juce::DeletedAtShutdown,
 {
 public:
     /** (record, its declared payload length, listeners); record points at the record's type field. */
-    using RecordHandler = std::function<void (void*, int, juce::ListenerList<DataListener>&)>;
+    using RecordHandler = std::function<void (void*, int, GuardedListenerList<DataListener>&)>;
 
     /** The one dispatcher, registered with the packet transport on the first call. */
     static ReceivedMsgHandle* getInstance();
@@ -57,7 +58,7 @@ private:
 
     void registerRecordTable();
 
-    juce::ListenerList<DataListener> listeners;
+    GuardedListenerList<DataListener> listeners;
     std::map<int, RegisteredHandler> handlers;
     juce::SpinLock handlerLock;
 

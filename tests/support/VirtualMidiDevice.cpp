@@ -16,10 +16,12 @@ namespace
                                                                              : juce::MidiDeviceInfo(); });
     }
 
+    using DeliveryLock = std::lock_guard<std::recursive_mutex>;
+
     struct OutputPort final : public MidiOutputPort
     {
         explicit OutputPort (std::shared_ptr<State> s) : state (s)  { state->locked ([] (State& st) { ++st.openOutputs; }); }
-        ~OutputPort() override                                      { state->locked ([] (State& s) { --s.openOutputs; }); }
+        ~OutputPort() override                                      { const DeliveryLock g (state->deliveryLock); state->locked ([] (State& s) { --s.openOutputs; }); }
         juce::String getName() const override                       { return state->outputName; }
         void sendMessageNow (const juce::MidiMessage& m) override   { state->write (m); }
         void stopBackgroundThread() override                        {}
@@ -31,16 +33,26 @@ namespace
 struct VirtualMidiDevice::Input final : public MidiInputPort
 {
     Input (std::shared_ptr<State> s, MidiPortCallback* c) : state (s), callback (c)     { state->locked ([this] (State& st) { st.inputs.push_back (this); }); }
-    ~Input() override   { stop(); state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), this)); }); }
+
+    // Leaves the list under the delivery lock, so that no delivery can still reach it.
+    ~Input() override   { const DeliveryLock g (state->deliveryLock); state->locked ([this] (State& s) { s.inputs.erase (std::find (s.inputs.begin(), s.inputs.end(), this)); }); }
 
     juce::String getIdentifier() const override     { return inputId; }
     juce::String getName() const override           { return state->inputName; }
-    void start() override                           { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); started = true; }
-    void stop() override                            { const std::lock_guard<std::recursive_mutex> g (state->deliveryLock); started = false; }
+    void stop() override                            { started = false; }
+
+    // With a greeting, the device answers so fast that it is delivered before start() returns.
+    void start() override
+    {
+        started = true;
+
+        if (state->locked ([] (State& s) { if (s.greeting) s.queue.push_front (*s.greeting), s.changed.notify_all(); return s.greeting.has_value(); }))
+            state->waitFor (1000, [] (State& s) { return s.queue.empty() && ! s.delivering; });
+    }
 
     std::shared_ptr<State> state;
     MidiPortCallback* const callback;
-    std::atomic<bool> started { false };    // changed under deliveryLock
+    std::atomic<bool> started { false };
 };
 
 namespace
@@ -54,8 +66,17 @@ namespace
         juce::Array<juce::MidiDeviceInfo> list (bool outputs)           { return isListed (outputs, 0) ? juce::Array<juce::MidiDeviceInfo> { portAt (*state, outputs, 0) } : juce::Array<juce::MidiDeviceInfo>(); }
         bool isListed (bool output, int index)                            { return portAt (*state, output, index).identifier.isNotEmpty(); }
 
-        std::unique_ptr<MidiOutputPort> openOutput (int index) override                             { return isListed (true, index) && ! state->locked ([] (State& st) { return st.refuseOutput; }) ? std::make_unique<OutputPort> (state) : nullptr; }
-        std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override   { return isListed (false, index) && callback != nullptr && ! state->locked ([] (State& st) { return st.refuseInput; }) ? std::make_unique<VirtualMidiDevice::Input> (state, callback) : nullptr; }
+        std::unique_ptr<MidiOutputPort> openOutput (int index) override
+        {
+            const DeliveryLock g (state->deliveryLock);
+            return isListed (true, index) && ! state->locked ([] (State& st) { return st.refuseOutput; }) ? std::make_unique<OutputPort> (state) : nullptr;
+        }
+
+        std::unique_ptr<MidiInputPort> openInput (int index, MidiPortCallback* callback) override
+        {
+            const DeliveryLock g (state->deliveryLock);
+            return isListed (false, index) && callback != nullptr && ! state->locked ([] (State& st) { return st.refuseInput; }) ? std::make_unique<VirtualMidiDevice::Input> (state, callback) : nullptr;
+        }
 
         std::shared_ptr<State> state;
     };
@@ -94,14 +115,15 @@ void State::deliverAll()
         const auto message = queue.front();
         queue.pop_front();
         delivering = true;
+        changed.notify_all();
         guard.unlock();
 
         {
-            // No input is deleted while this is held, except by its own delivery.
-            const std::lock_guard<std::recursive_mutex> delivery (deliveryLock);
+            // No input is deleted while this is held, except by a delivery on this thread: each is looked up afresh.
+            const DeliveryLock delivery (deliveryLock);
 
             for (auto* input : locked ([] (State& s) { return s.plugged ? s.inputs : std::vector<Input*>(); }))
-                if (input->started)
+                if (locked ([input] (State& s) { return std::find (s.inputs.begin(), s.inputs.end(), input) != s.inputs.end(); }) && input->started)
                     input->callback->handleIncomingMidiMessage (inputId, message);
         }
 

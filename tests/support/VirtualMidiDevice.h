@@ -6,12 +6,14 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 /** A stand-in for a real device on the MIDI port layer: one output, one input. Writes are logged and handed
     to the written-message hook on the writing thread; sendToHost queues a message that the device's input
-    thread delivers to its started inputs. An input's stop() returns once no delivery to it runs or follows,
-    also when called from its delivery. Ports may outlive the device. Its waits run no message loop. */
+    thread delivers to its started inputs. It locks as JUCE's ALSA backend does: one device-wide delivery lock
+    is held around every delivery and taken to open any port and to destroy any port; start() and stop() only
+    set and clear a flag. Ports may outlive the device. Its waits run no message loop. */
 class VirtualMidiDevice
 {
 public:
@@ -28,7 +30,7 @@ public:
         void write (const juce::MidiMessage& message);
         void deliverAll();
 
-        std::recursive_mutex deliveryLock;      // held by a delivery, start() and stop(); taken before lock
+        std::recursive_mutex deliveryLock;      // held by a delivery, by opening and by destroying a port; taken before lock
         std::mutex lock;
         std::condition_variable changed;
         juce::String outputName, inputName;
@@ -39,6 +41,7 @@ public:
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
         std::deque<juce::MidiMessage> queue;
+        std::optional<juce::MidiMessage> greeting;
         std::vector<Input*> inputs;
     };
 
@@ -53,6 +56,7 @@ public:
     void setWriteBlocked (bool b)           { state->locked ([b] (State& s) { s.writeBlocked = b; s.changed.notify_all(); }); }  // writes wait, unlogged
     void clearWritten()                     { state->locked ([] (State& s) { s.written.clear(); }); }
     void sendToHost (const juce::MidiMessage& m)    { state->locked ([&m] (State& s) { s.queue.push_back (m); s.changed.notify_all(); }); }
+    void setGreeting (const juce::MidiMessage& m)   { state->locked ([&m] (State& s) { s.greeting = m; }); }  // delivered as soon as an input starts
     void setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)  { state->locked ([&] (State& s) { s.onWritten = std::move (hook); }); }
 
     std::vector<WrittenMessage> getWrittenMessages() const  { return state->locked ([] (State& s) { return s.written; }); }
@@ -66,6 +70,7 @@ public:
 
     bool waitForWritten (int count, int ms = 2000) const    { return state->waitFor (ms, [=] (State& s) { return (int) s.written.size() >= count; }); }
     bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
+    bool waitUntilDelivering (int ms = 2000) const          { return state->waitFor (ms, [] (State& s) { return s.delivering; }); }
 
     std::unique_ptr<MidiPorts> createPorts() const;
 
