@@ -111,11 +111,7 @@ TEST_F (Pages, AnEmptyPathIsAskedForAndOnlyContinueInTheBackUpWarningEntersUpdat
 TEST_F (Pages, TheHelpButtonAndTheBackArrowSwitchBetweenTheDisconnectedPageFaces)
 {
     auto& page = main->getDisconnectedView();
-    const auto face = [&page]   // help button, back arrow, download link, help image
-    {
-        return juce::String (page.helpButton->isVisible() ? "1" : "0") + (page.backButton->isVisible() ? "1" : "0")
-                 + (page.downloadLink->isVisible() ? "1" : "0") + (page.helpImage.isVisible() ? "1" : "0");
-    };
+    const auto face = [&page] { return visibility ({ page.helpButton.get(), page.backButton.get(), page.downloadLink.get(), &page.helpImage }); };
 
     EXPECT_EQ (face(), "1000");
 
@@ -135,12 +131,10 @@ TEST_F (Pages, TheFileDialogOpensAtTheStoredFileAndOffersOnlyBinFiles)
 
     const auto browser = []() -> juce::FileBrowserComponent*
     {
-        for (int i = 0; i < juce::TopLevelWindow::getNumTopLevelWindows(); ++i)
-            if (auto* dialog = dynamic_cast<juce::FileChooserDialogBox*> (juce::TopLevelWindow::getTopLevelWindow (i)))
-                if (auto* content = dialog->getContentComponent())
-                    for (auto* child : content->getChildren())
-                        if (auto* found = dynamic_cast<juce::FileBrowserComponent*> (child))
-                            return found;
+        if (auto* dialog = dynamic_cast<juce::FileChooserDialogBox*> (juce::Component::getCurrentlyModalComponent()))
+            for (auto* child : dialog->getContentComponent()->getChildren())
+                if (auto* found = dynamic_cast<juce::FileBrowserComponent*> (child))
+                    return found;
 
         return nullptr;
     };

@@ -45,6 +45,17 @@ inline bool isOnlyPageShown (const juce::Component& page)
     return page.isVisible() && std::none_of (pages.begin(), pages.end(), [&page] (auto* other) { return other != &page && other->isVisible(); });
 }
 
+/** "1" for each component shown and "0" for each hidden one, in order. */
+inline juce::String visibility (std::initializer_list<const juce::Component*> components)
+{
+    juce::String flags;
+
+    for (const auto* component : components)
+        flags << (component->isVisible() ? "1" : "0");
+
+    return flags;
+}
+
 inline juce::Image resourceImage (const juce::String& name)   { int size = 0; const auto* data = BinaryData::getNamedResource (name.toRawUTF8(), size); return juce::ImageCache::getFromMemory (data, size); }
 
 /** A cleared ARGB image with what the function paints on it. */
