@@ -23,9 +23,8 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     connect (false);
     answer (2);
     EXPECT_FALSE (main->isTimerRunning (MainComponent::watchdogTimerId) || main->isTimerRunning (MainComponent::handshakeTimerId));
-    EXPECT_TRUE (isOnlyPageShown (page) && page.startButton.isVisible() && ! page.updateButton.isVisible());
+    EXPECT_TRUE (isOnlyPageShown (page));
     answer (1);
-    EXPECT_TRUE (page.updateButton.isVisible() && ! page.startButton.isVisible());
     takeWritten();
     handshakeTick (4);
     EXPECT_TRUE (takeWritten().empty());   // counted, but not sent before user frames are allowed
@@ -67,8 +66,6 @@ TEST_F (MainComponentTest, TheWatchdogAndTheHandshakeKeepOnlyADeviceThatAnswersA
     EXPECT_EQ ((double) engine().blocksDone.load() + main->getUpdateView().progressSlider.getValue(), 0.0);
 }
 
-// The two timers by their own ids: the watchdog runs 3000 ms from a connection, the handshake 1000 ms from a
-// state-1 answer. Each state answer shows only the controls of its face: normal mode hides all of the file choice.
 TEST_F (MainComponentTest, TimersRunUnderTheirIdsAndEachDeviceStateShowsOnlyItsControls)
 {
     const auto intervals = [this] { return std::pair { main->getTimerInterval (234567), main->getTimerInterval (123456) }; };
@@ -77,7 +74,7 @@ TEST_F (MainComponentTest, TimersRunUnderTheirIdsAndEachDeviceStateShowsOnlyItsC
 
     auto& page = main->getConnectedView();
 
-    for (const int state : { 1, 2, 0, 1 })
+    for (const int state : { 1, 2, 1, 0, 1 })
     {
         answer (state);
         EXPECT_EQ (visibility ({ &page.updateButton, &page.pathBox, &page.browseButton, &page.startButton, &page.downloadLink, &page.versionLabel }),

@@ -56,10 +56,10 @@ TEST (Resources, TheTablesAnswerTheSystemsLookupsTheImagesDecodeAtTheirSizesAndT
     ASSERT_TRUE (missing.isNotEmpty() && outlineOf (0xe123) == missing);
     std::set<juce::juce_wchar> characters;
 
-    for (auto p = bothTables.getCharPointer(); ! p.isEmpty();) characters.insert (p.getAndAdvance());
+    for (const auto c : bothTables)
+        characters.insert (c);
 
-
-    for (auto c : characters)
+    for (const auto c : characters)
         EXPECT_TRUE (c == '\n' || c == ' ' || outlineOf (c) != missing) << "no glyph for U+" << juce::String::toHexString ((int) c);
 }
 

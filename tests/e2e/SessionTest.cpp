@@ -17,8 +17,7 @@
 [[maybe_unused]] static const bool standalone = (juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; }, true);
 
 /** The application with its own window, device link and timers, in a home folder of its own, on a virtual
-    device that answers the state requests or takes an update.
-*/
+    device that answers the state requests or takes an update. */
 struct Session : public ::testing::Test
 {
     void SetUp() override      { home.createDirectory(); env.set ("HOME", home.getFullPathName().toRawUTF8()); device.unplug(); app.initialise ({}); }
@@ -41,15 +40,13 @@ struct XClient
     /** The window's size, and its minimum and maximum size in the window manager's hints (0 when unlimited). */
     std::array<int, 6> sizes (::Window window) const
     {
-        ::Window root;
-        int x, y;
-        unsigned int width = 0, height = 0, border, depth;
+        XWindowAttributes attributes {};
         XSizeHints hints {};
         long supplied = 0;
         XSync (display, False);
-        XGetGeometry (display, window, &root, &x, &y, &width, &height, &border, &depth);
+        XGetWindowAttributes (display, window, &attributes);
         const bool limited = XGetWMNormalHints (display, window, &hints, &supplied) != 0 && (hints.flags & (PMinSize | PMaxSize)) == (PMinSize | PMaxSize);
-        return { (int) width, (int) height, limited ? hints.min_width : 0, limited ? hints.min_height : 0, limited ? hints.max_width : 0, limited ? hints.max_height : 0 };
+        return { attributes.width, attributes.height, limited ? hints.min_width : 0, limited ? hints.min_height : 0, limited ? hints.max_width : 0, limited ? hints.max_height : 0 };
     }
 
     Display* const display = XOpenDisplay (nullptr);
