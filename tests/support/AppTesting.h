@@ -46,12 +46,12 @@ inline bool isOnlyPageShown (const juce::Component& page)
 }
 
 /** "1" for each component shown and "0" for each hidden one, in order. */
-inline juce::String visibility (std::initializer_list<const juce::Component*> components)
+inline std::string visibility (std::initializer_list<const juce::Component*> components)
 {
-    juce::String flags;
+    std::string flags;
 
     for (const auto* component : components)
-        flags << (component->isVisible() ? "1" : "0");
+        flags += component->isVisible() ? '1' : '0';
 
     return flags;
 }
