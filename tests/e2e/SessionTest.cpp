@@ -90,7 +90,6 @@ TEST_F (Session, AChosenFileIsSentThroughThePagesAndClosingTheWindowQuitsWithout
     auto& page = main().getConnectedView();
     ASSERT_TRUE (pumpMessagesUntil ([&page] { return isOnlyPageShown (page) && page.currentState == 2; }, 8000) && device.waitUntilDelivered());
 
-    // The chosen file is sent to the end; closing the window then asks nothing.
     const auto file = FirmwareFileBuilder().version ('V', 1, 2, 10).section (0x00, FirmwareFileBuilder::pattern (1500, 1))
                                            .section (0x10, FirmwareFileBuilder::pattern (900, 2)).writeTemporary();
     VirtualUpdatePeer peer (device);
