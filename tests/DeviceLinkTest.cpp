@@ -594,13 +594,16 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
     const auto empty = chunk (0, 0, {});
 
     // A message, how many of its bytes arrive, and what it is taken for: the first test that matches.
-    const std::vector<std::tuple<Bytes, long, std::string>> cases
+    std::vector<std::tuple<Bytes, long, std::string>> cases
     {
         { { 0xB3, 0x07, 0x64 }, 3, "control" }, { { 0xC1, 0x05 }, 2, "program" }, { { 0x90, 0x3C }, 2, "" }, { { 0xF0, 0x7E }, 2, "" },
         { { 0xF0, 0x7E, 0x48, 0xF7 }, 4, "update" }, { { 0xF0, 0x7E, 0x48, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "update" },
         { { 0xF0, 0x7E, 0x47, 0xF7 }, 4, "" }, { { 0xF0, 0x7E, 0x49, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "system" },
         { reply, 15, "system" }, { reply, 16, "system" }, { reply, 17, "" }, { empty, 14, "packet" },
     };
+
+    for (long length = 1; length < 14; ++length)    // an empty chunk cut short
+        cases.emplace_back (empty, length, "");
 
     for (auto& [message, length, kind] : cases)
     {
@@ -609,13 +612,6 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
         receive (received);
         EXPECT_EQ (log, kind.empty() ? Log() : Log { kind == "packet" ? kind : kind + " " + hex (received) }) << hex (received);
     }
-
-    log.clear();
-
-    for (long length = 1; length < 14; ++length)    // an empty chunk cut short
-        receive (Bytes (empty.begin(), empty.begin() + length));
-
-    EXPECT_TRUE (log.empty());
 }
 
 TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384Bytes)
