@@ -219,7 +219,7 @@ TEST_F (DeviceLink, MessagesFromAnyOtherInputThanTheOpenOneAreIgnored)
     EXPECT_EQ (std::make_pair (delivered.load(), state()), std::make_pair (1, (juce::uint32) stateIdle));
 }
 
-TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventAndCallsItsListenersFromTheLastToTheFirst)
+TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventCallsItsListenersLastToFirstStartsThe100MsTickAndTakesModelTypes3And4AsKind7)
 {
     struct Named : public MIDIDeviceInterfaceListener
     {
@@ -242,11 +242,8 @@ TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventAndCallsItsListenersFromTheLa
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "conectevent event :0\nconectevent event :1\nconectevent event :2\n"
                                                        "conectevent event :3\nconectevent event :-1\n");
     EXPECT_EQ (take(), (Log { "bc", "ac", "c", "bd", "ad", "d", "bi", "ai", "i" }));   // the hub was added first
-}
 
-TEST_F (DeviceLink, TheDeviceManagerStartsThe100MsTickAndTakesEveryModelTypeBut3And4AsKind2)
-{
-    deleteTrafficSingletons();
+    deleteTrafficSingletons();      // a fresh one starts its tick
     KRMIDIDeviceManager::getInstance();
     EXPECT_EQ (manager().getTimerInterval(), 100);
     manager().stopTimer();
@@ -258,19 +255,6 @@ TEST_F (DeviceLink, TheDeviceManagerStartsThe100MsTickAndTakesEveryModelTypeBut3
         KRMIDIDeviceManager::getInstance()->setDeviceType (type);
         EXPECT_EQ (ConstVar::getInstance()->deviceKind.load(), kind) << type;
     }
-}
-
-TEST_F (DeviceLink, AWriteThatFailsInADeliveryStopsTheInputAtOnceAndDeletesItLaterOnTheMessageThread)
-{
-    connect();
-    device.setThrowOnWrite (true);
-    onDelivery = [this] { fire (evSendSysEx); };
-    device.sendToHost (frame());
-    ASSERT_TRUE (device.waitUntilDelivered());
-
-    EXPECT_FALSE (pair().hasInput());
-    EXPECT_EQ (std::make_pair (device.getNumStartedInputs(), device.getNumOpenInputs()), std::make_pair (0, 1));
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenInputs() == 0; }));
 }
 
 TEST_F (DeviceLink, ClosingWhileADeliveryWaitsForTheMessageThreadDoesNotDeadlock)
@@ -309,8 +293,9 @@ TEST_F (DeviceLink, AtMostFiveSendsAreInFlightAndThePairMayGoWhileTheyRun)
 }
 
 // On a send thread the write's exception is swallowed and the send holds its place until the time limit;
-// a send from the state machine closes the ports, still ends, and the next tick disconnects.
-TEST_F (DeviceLink, AWriteThatThrowsIsSwallowedOnASendThreadAndClosesThePortsWhenTheStateMachineSends)
+// a send from the state machine closes the ports, still ends, and the next tick disconnects; from within
+// a delivery it stops the input at once and deletes it later, on the message thread.
+TEST_F (DeviceLink, AWriteThatThrowsIsSwallowedOnASendThreadAndClosesThePortsWhenTheStateMachineSendsEvenWithinADelivery)
 {
     connect();
     pair().setSendTimeLimit (50);
@@ -328,9 +313,17 @@ TEST_F (DeviceLink, AWriteThatThrowsIsSwallowedOnASendThreadAndClosesThePortsWhe
     EXPECT_TRUE (state() == stateIdle && ! pair().hasInput() && ! pair().hasOutput());
     tick();
     EXPECT_EQ (Outcome (state(), take()), Outcome (stateDisconnected, { "d" }));
+
+    connect();
+    onDelivery = [this] { fire (evSendSysEx); };
+    device.sendToHost (frame());
+    ASSERT_TRUE (device.waitUntilDelivered());
+    EXPECT_FALSE (pair().hasInput());
+    EXPECT_EQ (std::make_pair (device.getNumStartedInputs(), device.getNumOpenInputs()), std::make_pair (0, 1));
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenInputs() == 0; }));
 }
 
-TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAnd200MsApartAndBothAnswersArrive)
+TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAnd200MsApartBothAnswersArriveAndAPendingOneDiesWithTheManager)
 {
     tick();
     const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
@@ -352,13 +345,9 @@ TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAn
     device.sendToHost (DeviceStateResponder::makeSystemReply (3, std::nullopt));
     ASSERT_TRUE (pumpMessagesUntil ([&] { const std::lock_guard<std::mutex> g (lock); return log.size() == 3; }));
     EXPECT_EQ (take(), (Log { "c", "state 3", "state 3" }));
-}
 
-TEST_F (DeviceLink, APendingDeviceStateRequestIsDroppedWhenTheManagerGoesAway)
-{
-    manager().sendDeviceState();
+    manager().sendDeviceState();    // still pending when the manager goes: dropped
     deleteTrafficSingletons();
-
     testing::internal::CaptureStdout();
     pumpMessagesFor (MIDIManager::deviceStateDelayMs + 200);
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "");
