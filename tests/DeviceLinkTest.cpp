@@ -292,9 +292,8 @@ TEST_F (DeviceLink, AtMostFiveSendsAreInFlightAndThePairMayGoWhileTheyRun)
     EXPECT_EQ (device.getNumWritten(), 5);
 }
 
-// On a send thread the write's exception is swallowed and the send holds its place until the time limit;
-// a send from the state machine closes the ports, still ends, and the next tick disconnects; from within
-// a delivery it stops the input at once and deletes it later, on the message thread.
+// A send thread holds its place until the time limit; the state machine's send closes the ports, and from
+// within a delivery it stops the input at once and deletes it later, on the message thread.
 TEST_F (DeviceLink, AWriteThatThrowsIsSwallowedOnASendThreadAndClosesThePortsWhenTheStateMachineSendsEvenWithinADelivery)
 {
     connect();
@@ -353,8 +352,7 @@ TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAn
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "");
 }
 
-// Update messages go out wrapped once user messages are allowed, their replies come back raw;
-// record requests leave through the pump; the jump sends its two frames and closes.
+// Update messages go out only once user messages are allowed; record requests leave through the pump; the jump sends two frames and closes.
 TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
 {
     connect();
@@ -378,8 +376,7 @@ TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
                                               concat ({ signature, { 0x12, 0x12, 0, 0x20, 0, 0xF7 } }) }));
 }
 
-// A listener may change the list during its own call. Replies are walked on the MIDI input thread
-// while the message thread changes the list: once its removal has returned, a listener is never called again.
+// Replies are walked on the MIDI input thread while the message thread changes the list.
 TEST (Hub, ListenersAreCalledNewestFirstMayChangeTheListDuringAWalkAndAreNeverCalledAfterTheirRemoval)
 {
     struct Listener : public UpdateUIListener
