@@ -11,12 +11,11 @@
 #include "device/SendMsgHander.h"
 #include "tests/support/DeviceStateResponder.h"
 #include "tests/support/MessageLoop.h"
+#include "tests/support/TimeLimit.h"
 #include "tests/support/TrafficSingletons.h"
 #include "tests/support/VirtualMidiDevice.h"
 
 #include <gtest/gtest.h>
-
-#include <future>
 
 using namespace traffic;
 using Log = std::vector<std::string>;
@@ -47,6 +46,7 @@ struct DeviceLink : public ::testing::Test, public UpdateUIListener, public MIDI
     void scan()                 { pair().close(); fsm().setCurrentState (stateSearching); tick(); }
     void connect()              { scan(); ASSERT_TRUE (state() == stateConnected && pair().hasOutput() && pair().hasInput()); take(); }
     static juce::MidiMessage frame()    { return toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }); }
+    static constexpr juce::uint8 start[] = { 0x7E, 0x48, 0x01 };     // the frame's body, as the user side hands it over
 
     std::vector<Bytes> written()    { std::vector<Bytes> all; for (auto& w : device.getWrittenMessages()) all.push_back (bytesOf (w.message)); return all; }
 
@@ -195,7 +195,6 @@ TEST_F (DeviceLink, PresenceLooksForTheStoredInputNameAmongTheOutputsWithLetterC
 
 TEST_F (DeviceLink, TheUserMessageGateStaysOpenAcrossDisconnectsAndClosesSoTheNextConnectionSendsAtOnce)
 {
-    const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
     connect();
     manager().isCanSendUserMsg = true;
     device.unplug();
@@ -220,7 +219,7 @@ TEST_F (DeviceLink, MessagesFromAnyOtherInputThanTheOpenOneAreIgnored)
     EXPECT_EQ (std::make_pair (delivered.load(), state()), std::make_pair (1, (juce::uint32) stateIdle));
 }
 
-TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventAndCallsItsListenersFromTheLastToTheFirst)
+TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventCallsItsListenersLastToFirstStartsThe100MsTickAndTakesModelTypes3And4AsKind7)
 {
     struct Named : public MIDIDeviceInterfaceListener
     {
@@ -243,11 +242,8 @@ TEST_F (DeviceLink, TheDeviceManagerPrintsEachEventAndCallsItsListenersFromTheLa
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "conectevent event :0\nconectevent event :1\nconectevent event :2\n"
                                                        "conectevent event :3\nconectevent event :-1\n");
     EXPECT_EQ (take(), (Log { "bc", "ac", "c", "bd", "ad", "d", "bi", "ai", "i" }));   // the hub was added first
-}
 
-TEST_F (DeviceLink, TheDeviceManagerStartsThe100MsTickAndTakesEveryModelTypeBut3And4AsKind2)
-{
-    deleteTrafficSingletons();
+    deleteTrafficSingletons();      // a fresh one starts its tick
     KRMIDIDeviceManager::getInstance();
     EXPECT_EQ (manager().getTimerInterval(), 100);
     manager().stopTimer();
@@ -261,30 +257,6 @@ TEST_F (DeviceLink, TheDeviceManagerStartsThe100MsTickAndTakesEveryModelTypeBut3
     }
 }
 
-TEST_F (DeviceLink, AWriteThatThrowsClosesThePortsTheSendStillEndsAndTheNextTickDisconnects)
-{
-    connect();
-    fsm().setCurrentState (stateIdle);
-    device.setThrowOnWrite (true);
-    fire (evSendSysEx);
-    EXPECT_TRUE (state() == stateIdle && ! pair().hasInput() && ! pair().hasOutput());
-    tick();
-    EXPECT_EQ (Outcome (state(), take()), Outcome (stateDisconnected, { "d" }));
-}
-
-TEST_F (DeviceLink, AWriteThatFailsInADeliveryStopsTheInputAtOnceAndDeletesItLaterOnTheMessageThread)
-{
-    connect();
-    device.setThrowOnWrite (true);
-    onDelivery = [this] { fire (evSendSysEx); };
-    device.sendToHost (frame());
-    ASSERT_TRUE (device.waitUntilDelivered());
-
-    EXPECT_FALSE (pair().hasInput());
-    EXPECT_EQ (std::make_pair (device.getNumStartedInputs(), device.getNumOpenInputs()), std::make_pair (0, 1));
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenInputs() == 0; }));
-}
-
 TEST_F (DeviceLink, ClosingWhileADeliveryWaitsForTheMessageThreadDoesNotDeadlock)
 {
     connect();
@@ -295,11 +267,7 @@ TEST_F (DeviceLink, ClosingWhileADeliveryWaitsForTheMessageThreadDoesNotDeadlock
     while (entered == 0)    // the delivery now waits for this thread, which runs no message loop
         std::this_thread::yield();
 
-    std::promise<void> closed;      // a watchdog: a deadlock would hang the close
-    std::thread watchdog ([done = closed.get_future()] { if (done.wait_for (std::chrono::seconds (5)) != std::future_status::ready) std::abort(); });
-    closeDevice();
-    closed.set_value();
-    watchdog.join();
+    runWithinSeconds (5, "closeDevice", [this] { closeDevice(); });
     EXPECT_TRUE (device.waitUntilDelivered());
     EXPECT_EQ (std::make_pair (gained.load(), device.getNumOpenInputs()), std::make_pair (0, 0));
 
@@ -324,7 +292,9 @@ TEST_F (DeviceLink, AtMostFiveSendsAreInFlightAndThePairMayGoWhileTheyRun)
     EXPECT_EQ (device.getNumWritten(), 5);
 }
 
-TEST_F (DeviceLink, AWriteThatThrowsOnASendThreadIsSwallowedAndHoldsItsPlaceUntilTheTimeLimit)
+// A send thread holds its place until the time limit; the state machine's send closes the ports, and from
+// within a delivery it stops the input at once and deletes it later, on the message thread.
+TEST_F (DeviceLink, AWriteThatThrowsIsSwallowedOnASendThreadAndClosesThePortsWhenTheStateMachineSendsEvenWithinADelivery)
 {
     connect();
     pair().setSendTimeLimit (50);
@@ -336,9 +306,23 @@ TEST_F (DeviceLink, AWriteThatThrowsOnASendThreadIsSwallowedAndHoldsItsPlaceUnti
     EXPECT_TRUE (pumpMessagesUntil ([&] { return pair().getSendsInFlight() == 0; }));
     EXPECT_GE (juce::Time::getMillisecondCounterHiRes() - sentAt, 50.0);
     EXPECT_TRUE (pair().hasOutput());
+
+    fsm().setCurrentState (stateIdle);
+    fire (evSendSysEx);
+    EXPECT_TRUE (state() == stateIdle && ! pair().hasInput() && ! pair().hasOutput());
+    tick();
+    EXPECT_EQ (Outcome (state(), take()), Outcome (stateDisconnected, { "d" }));
+
+    connect();
+    onDelivery = [this] { fire (evSendSysEx); };
+    device.sendToHost (frame());
+    ASSERT_TRUE (device.waitUntilDelivered());
+    EXPECT_FALSE (pair().hasInput());
+    EXPECT_EQ (std::make_pair (device.getNumStartedInputs(), device.getNumOpenInputs()), std::make_pair (0, 1));
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return device.getNumOpenInputs() == 0; }));
 }
 
-TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAnd200MsApartAndBothAnswersArrive)
+TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAnd200MsApartBothAnswersArriveAndAPendingOneDiesWithTheManager)
 {
     tick();
     const auto connectedAt = juce::Time::getMillisecondCounterHiRes();
@@ -360,23 +344,17 @@ TEST_F (DeviceLink, TheDeviceStateRequestSendsBothFramesASecondAfterConnectionAn
     device.sendToHost (DeviceStateResponder::makeSystemReply (3, std::nullopt));
     ASSERT_TRUE (pumpMessagesUntil ([&] { const std::lock_guard<std::mutex> g (lock); return log.size() == 3; }));
     EXPECT_EQ (take(), (Log { "c", "state 3", "state 3" }));
-}
 
-TEST_F (DeviceLink, APendingDeviceStateRequestIsDroppedWhenTheManagerGoesAway)
-{
-    manager().sendDeviceState();
+    manager().sendDeviceState();    // still pending when the manager goes: dropped
     deleteTrafficSingletons();
-
     testing::internal::CaptureStdout();
     pumpMessagesFor (MIDIManager::deviceStateDelayMs + 200);
     EXPECT_EQ (testing::internal::GetCapturedStdout(), "");
 }
 
-// Update messages go out wrapped once user messages are allowed, their replies come back raw;
-// record requests leave through the pump; the jump sends its two frames and closes.
+// Update messages go out only once user messages are allowed; record requests leave through the pump; the jump sends two frames and closes.
 TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
 {
-    const juce::uint8 start[] = { 0x7E, 0x48, 0x01 };
     connect();
     hub->sysExMessage (3, start, 1);    // dropped: user messages are not allowed yet
     manager().isCanSendUserMsg = true;
@@ -398,7 +376,8 @@ TEST_F (DeviceLink, UserTrafficLeavesAsItsFramesAndUpdateRepliesComeBackRaw)
                                               concat ({ signature, { 0x12, 0x12, 0, 0x20, 0, 0xF7 } }) }));
 }
 
-namespace
+// Replies are walked on the MIDI input thread while the message thread changes the list.
+TEST (Hub, ListenersAreCalledNewestFirstMayChangeTheListDuringAWalkAndAreNeverCalledAfterTheirRemoval)
 {
     struct Listener : public UpdateUIListener
     {
@@ -411,12 +390,7 @@ namespace
         std::function<void()> onCall;
         int calls = 0;
     };
-}
 
-// A listener may change the list during its own call. Replies are walked on the MIDI input thread
-// while the message thread changes the list: once its removal has returned, a listener is never called again.
-TEST (Hub, ListenersAreCalledNewestFirstMayChangeTheListDuringAWalkAndAreNeverCalledAfterTheirRemoval)
-{
     PresetManager hub;
     Log log;
     Listener a (log, "a"), b (log, "b"), c (log, "c"), d (log, "d"), newcomer (log, "new");
@@ -523,6 +497,17 @@ struct Wire : public ::testing::Test, public COMMIntf, public MIDIReciverListene
     void receive (const Bytes& m)       { handOver (m, [this] (auto* d, int n) { transport.onReceive (d, n); }); }
     void dispatch (const Bytes& p)      { handOver (p, [this] (auto* d, int n) { dispatcher.getReceiver().handlePacket (d, n); }); }
 
+    /** Runs the work on a stand-in for the MIDI input thread, which must wait for the message loop to finish it. */
+    void runOnInputThreadUnderTheMessageManagerLock (const std::function<void()>& work)
+    {
+        std::atomic<bool> done { false };
+        std::thread input ([&] { work(); done = true; });
+        std::this_thread::sleep_for (std::chrono::milliseconds (100));
+        EXPECT_FALSE (done);    // this thread runs no message loop meanwhile
+        EXPECT_TRUE (pumpMessagesUntil ([&] { return done.load(); }));
+        input.join();
+    }
+
     Log log;
     std::vector<bool> lockHeld;     // for each entry of the log
     CPackTrans transport { this, [this] (int ms) { add ("sleep " + std::to_string (ms)); } };
@@ -576,19 +561,13 @@ TEST_F (Wire, AResetDropsTheQueueTheMessageUnderWayAndEveryHalfReceivedPacket)
     EXPECT_EQ (log, (Log { "packet " + hex (counting (3)) }));
 }
 
-// The device's command 3 comes on the MIDI input thread and must wait for the message thread.
 TEST_F (Wire, DeviceCommandThreeDropsTheQueuedMessagesWhileTheCurrentOneGoesOn)
 {
     enqueue (counting (400));
     enqueue ({ 9, 9 });
     pump (2);
 
-    std::atomic<bool> dropped { false };
-    std::thread input ([&] { receive (concat ({ signature, { 0x03, 0xF7 } })); dropped = true; });
-    std::this_thread::sleep_for (std::chrono::milliseconds (100));
-    EXPECT_FALSE (dropped);     // this thread runs no message loop meanwhile
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return dropped.load(); }));
-    input.join();
+    runOnInputThreadUnderTheMessageManagerLock ([this] { receive (concat ({ signature, { 0x03, 0xF7 } })); });
 
     log.clear();
     pump();
@@ -601,13 +580,16 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
     const auto empty = chunk (0, 0, {});
 
     // A message, how many of its bytes arrive, and what it is taken for: the first test that matches.
-    const std::vector<std::tuple<Bytes, long, std::string>> cases
+    std::vector<std::tuple<Bytes, long, std::string>> cases
     {
         { { 0xB3, 0x07, 0x64 }, 3, "control" }, { { 0xC1, 0x05 }, 2, "program" }, { { 0x90, 0x3C }, 2, "" }, { { 0xF0, 0x7E }, 2, "" },
         { { 0xF0, 0x7E, 0x48, 0xF7 }, 4, "update" }, { { 0xF0, 0x7E, 0x48, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "update" },
         { { 0xF0, 0x7E, 0x47, 0xF7 }, 4, "" }, { { 0xF0, 0x7E, 0x49, 0, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 1, 0xF7 }, 15, "system" },
         { reply, 15, "system" }, { reply, 16, "system" }, { reply, 17, "" }, { empty, 14, "packet" },
     };
+
+    for (long length = 1; length < 14; ++length)    // an empty chunk cut short
+        cases.emplace_back (empty, length, "");
 
     for (auto& [message, length, kind] : cases)
     {
@@ -616,13 +598,6 @@ TEST_F (Wire, IncomingMessagesAreClassifiedWithoutReadingPastTheirEnd)
         receive (received);
         EXPECT_EQ (log, kind.empty() ? Log() : Log { kind == "packet" ? kind : kind + " " + hex (received) }) << hex (received);
     }
-
-    log.clear();
-
-    for (long length = 1; length < 14; ++length)    // an empty chunk cut short
-        receive (Bytes (empty.begin(), empty.begin() + length));
-
-    EXPECT_TRUE (log.empty());
 }
 
 TEST_F (Wire, ChunksAreReassembledOnlyInOrderAndWithin16384Bytes)
@@ -762,8 +737,7 @@ TEST_F (Wire, ASystemReplyGivesTheStateAndItsLongFormTheKindFirst)
     EXPECT_EQ (log, (Log { "state 4 kind 2", "state 4 kind 7" }));
 }
 
-// Records are dispatched on the MIDI input thread only once it holds the message-manager lock, which
-// every delivery still holds; record 0x2001 sets the device kind from its model type before the state goes out.
+// Record 0x2001 sets the device kind from its model type before the state goes out.
 TEST_F (Wire, RecordsAreDispatchedUnderTheMessageManagerLockAndTheModelComesBeforeTheState)
 {
     KRMIDIDeviceManager::getInstance();     // built here, not on the input thread
@@ -771,13 +745,8 @@ TEST_F (Wire, RecordsAreDispatchedUnderTheMessageManagerLockAndTheModelComesBefo
     ConstVar::getInstance()->dataEnabled = true;
     ConstVar::getInstance()->deviceKind = 7;
 
-    std::atomic<bool> done { false };
-    std::thread input ([&] { dispatch (concat ({ record (0x2001, { 3, 0, 3, 0 }), record (0x0006, { 1, 2, 3, 4 }), record (0x2001, { 5, 0, 1, 0 }) }));
-                             done = true; });
-    std::this_thread::sleep_for (std::chrono::milliseconds (100));
-    EXPECT_FALSE (done);    // this thread runs no message loop meanwhile
-    EXPECT_TRUE (pumpMessagesUntil ([&] { return done.load(); }));
-    input.join();
+    runOnInputThreadUnderTheMessageManagerLock ([this] { dispatch (concat ({ record (0x2001, { 3, 0, 3, 0 }), record (0x0006, { 1, 2, 3, 4 }),
+                                                                     record (0x2001, { 5, 0, 1, 0 }) })); });
 
     EXPECT_EQ (log, (Log { "state 3 kind 7", "record0 06 00 04 00 01 02 03 04", "state 5 kind 2", "decoded 24 -1 -2 2001 6 2001" }));
     EXPECT_EQ (lockHeld, std::vector<bool> (log.size(), true));

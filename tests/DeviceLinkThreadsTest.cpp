@@ -131,11 +131,9 @@ TEST (DeviceLinkFlood, ClosingAndReopeningThePortsUnderAFloodNeitherHangsNorCorr
         fed = true;
     });
 
-    int cycles = 0;
-
     runWithinSeconds (20, "the flood", [&]
     {
-        for (; ! fed || cycles < 50; ++cycles)
+        for (int cycles = 0; ! fed || cycles < 50; ++cycles)
         {
             reconnect();
             pumpMessagesFor (1);

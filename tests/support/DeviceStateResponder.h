@@ -4,11 +4,10 @@
 
 #include <optional>
 
-/** The two frames of the device-state request, as a device sees them, and the system reply
+/** The device-state request's state read, as a device sees it, and the system reply
     with which it answers (state, then the device kind in the long form). */
 struct DeviceStateResponder
 {
-    static bool isInformationRequest (const juce::MidiMessage& m)   { return traffic::bytesOf (m) == traffic::chunk (4, 0, { 0x01, 0x20, 0, 0 }); }
     static bool isStateRead (const juce::MidiMessage& m)            { return traffic::bytesOf (m) == stateFrame ({ 0xF7 }); }
 
     static juce::MidiMessage makeSystemReply (int state, std::optional<int> kind)

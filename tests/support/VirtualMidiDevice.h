@@ -68,7 +68,6 @@ public:
     juce::String getOutputIdentifier() const;
     juce::String getInputIdentifier() const;
 
-    bool waitForWritten (int count, int ms = 2000) const    { return state->waitFor (ms, [=] (State& s) { return (int) s.written.size() >= count; }); }
     bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
     bool waitUntilDelivering (int ms = 2000) const          { return state->waitFor (ms, [] (State& s) { return s.delivering; }); }
 
