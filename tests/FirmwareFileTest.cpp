@@ -163,8 +163,7 @@ TEST_F (FirmwareFileTest, SizesAreCheckedInSixtyFourBitsAndTheSectionsKeptStayWi
     const auto header = [] (const std::vector<Entry>& entries)
     {
         FirmwareHeader h;
-        const auto bytes = withEntries (entries);
-        juce::MemoryInputStream stream (bytes, false);
+        juce::MemoryInputStream stream (withEntries (entries), true);
         FirmwareFile::readHeader (h, stream);
         return h;
     };
