@@ -236,7 +236,7 @@ TEST_F (FirmwareFilePages, ARefusedFileAlertsAndGoesBackWithoutAByteToTheDeviceA
             page.fileChosen (good);
             page.versionLabel.setText ("before", juce::dontSendNotification);
             page.fileChosen (row.first);
-            EXPECT_EQ (page.versionLabel.getText(), row.second);
+            EXPECT_EQ (page.versionLabel.getText(), juce::String (row.second));
             page.pathBox.setText (row.first.getFullPathName(), juce::dontSendNotification);
             takeWritten();
             page.startButton.triggerClick();
