@@ -1,4 +1,5 @@
 #include "device/PresetManager.h"
+#include "tests/support/TimeLimit.h"
 #include "tests/support/UpdateRoad.h"
 
 #include <gtest/gtest.h>
@@ -259,9 +260,7 @@ TEST_F (FirmwareUpdateEngine, AReplyATimeOutAndAStartOnThreeThreadsRunOneAfterAn
     EXPECT_EQ (starting.wait_for (std::chrono::milliseconds (0)), std::future_status::timeout);
     release.set_value();
 
-    for (auto* f : { &replying, &timingOut, &starting })
-        if (f->wait_for (std::chrono::seconds (5)) != std::future_status::ready)
-            std::abort();   // a deadlock: better a failure than a hang
+    runWithinSeconds (5, "the reply, the time-out and the start", [&] { replying.wait(); timingOut.wait(); starting.wait(); });
 
     const auto codes = target.drain();
     ASSERT_FALSE (codes.empty());
