@@ -39,8 +39,7 @@ TEST_P (Soak, EveryUpdateEndsInADefinedStateAndTheLinkRecovers)
     {
         const bool fixed = update < shapes.size();
         const int blockSize = fixed ? shapes[update].first : 1 + below (255);
-        FirmwareFileBuilder file;
-        file.model (fullSize ? "MZ-70" : "MZ-9");
+        auto file = FirmwareFileBuilder().model (fullSize ? "MZ-70" : "MZ-9");
         expected.clear();
 
         for (size_t i = 0; i < (fixed ? shapes[update].second.size() : (fullSize ? 5u : 4u)); ++i)
