@@ -44,9 +44,6 @@ public:
     */
     static bool readForUpdate (const juce::File& file, std::vector<juce::uint8>& data);
 
-    /** How far into the file the payloads of the header and table at its start reach. */
-    static juce::int64 payloadEnd (const std::vector<juce::uint8>& start);
-
     /** True when the magic is "KRFW" and the model name is exactly "MZ-70" (full-size model)
         or exactly "MZ-9" (the small model), zero-padded to 16 bytes.
     */
@@ -63,4 +60,8 @@ public:
         maxFileBytes, and when the memory for the list cannot be had.
     */
     static juce::Array<juce::uint8> splitNibbles (const juce::uint8* data, juce::int64 length);
+
+private:
+    /** How far into the file the payloads of the header and table at its start reach. */
+    static juce::int64 payloadEnd (const std::vector<juce::uint8>& start);
 };
