@@ -32,6 +32,8 @@ public:
     ~ReceivedMsgHandle() override;
 
     void addListener (DataListener* listener);
+
+    /** Returns once no delivery on another thread can still reach the listener. */
     void removeListener (DataListener* listener);
 
     /** Registers a handler whose fixed layout reads `payloadSize` bytes of payload.

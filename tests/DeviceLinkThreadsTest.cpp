@@ -153,3 +153,116 @@ TEST (DeviceLinkFlood, ClosingAndReopeningThePortsUnderAFloodNeitherHangsNorCorr
     deleteTrafficSingletons();
     EXPECT_EQ (std::make_pair (device.getNumOpenInputs(), device.getNumOpenOutputs()), std::make_pair (0, 0));
 }
+
+namespace
+{
+    struct PortPairOnDevice
+    {
+        PortPairOnDevice()      { pair.setInputDevice (0, "Norvo"); }
+        ~PortPairOnDevice()     { pair.close(); pumpMessagesUntil ([this] { return device.getNumOpenInputs() == 0; }); }
+
+        void reopen()           { pair.setInputDevice (0, "Norvo"); EXPECT_TRUE (pair.openInput()); }
+
+        int deliver (int count)
+        {
+            const int before = received;
+
+            for (int i = 0; i < count; ++i)
+                device.sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }));
+
+            EXPECT_TRUE (device.waitUntilDelivered());
+            return received - before;
+        }
+
+        struct Receiver : public MidiPortCallback
+        {
+            explicit Receiver (PortPairOnDevice& o) : owner (o) {}
+            void handleIncomingMidiMessage (const juce::String&, const juce::MidiMessage&) override  { ++owner.received; if (owner.onDelivery) owner.onDelivery(); }
+            PortPairOnDevice& owner;
+        };
+
+        VirtualMidiDevice device;
+        const VirtualMidiDevice::ScopedInstall install { device };
+        std::atomic<int> received { 0 };
+        std::function<void()> onDelivery;
+        Receiver receiver { *this };
+        MIDIPortPair pair { &receiver };
+    };
+}
+
+// Off the message thread the retired input is released only later, by the message loop; until then it must
+// stay silent, also to a delivery that the device began before the close (held between the device's own
+// check of the input and the callback), and the same device opened again at once hears each message once.
+TEST (PortPair, AfterCloseReturnsARetiredInputDeliversNothingMoreAlsoWhenTheDeviceIsOpenedAgainAtOnce)
+{
+    enum Road { onMessageThread, onAnotherThread, onAnotherThreadWhileTheDeviceDelivers };
+
+    for (const auto road : { onMessageThread, onAnotherThread, onAnotherThreadWhileTheDeviceDelivers })
+    {
+        std::atomic<bool> closed { false }, release { road != onAnotherThreadWhileTheDeviceDelivers };
+        PortPairOnDevice link;
+        link.reopen();
+        link.device.setBeforeCallback ([&release] { while (! release) std::this_thread::yield(); });
+
+        if (! release)
+        {
+            link.device.sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }));
+            ASSERT_TRUE (link.device.waitUntilDelivering());
+        }
+
+        std::pair<int, int> heard;      // while closed, after the reopening
+        const auto closeReopenAndListen = [&]
+        {
+            link.pair.close();
+            closed = true;
+            link.deliver (2);
+            const int whileClosed = link.received;
+            link.reopen();
+            heard = { whileClosed, link.deliver (3) };
+        };
+
+        runWithinSeconds (5, "close and reopen", [&]
+        {
+            if (road == onMessageThread)
+                return closeReopenAndListen();
+
+            std::thread other (closeReopenAndListen);
+
+            for (int ms = 0; ms < 1000 && ! closed; ++ms)     // no message loop: it would release the retired input
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+            EXPECT_TRUE (closed) << "close waited for the device";
+            release = true;
+            other.join();
+        });
+
+        EXPECT_EQ (heard, std::make_pair (0, 3)) << (road == onMessageThread ? "on the message thread" : road == onAnotherThread ? "on another thread"
+                                                                                                            : "on another thread while the device delivers");
+    }
+}
+
+// The device's thread is held inside the callback while another thread closes: close waits for it.
+TEST (PortPair, CloseDoesNotReturnWhileADeliveryIsStillInsideTheCallback)
+{
+    PortPairOnDevice link;
+    std::atomic<bool> inside { false }, release { false }, closed { false }, insideAtReturn { false };
+    link.onDelivery = [&] { inside = true; while (! release) std::this_thread::yield(); inside = false; };
+    link.reopen();
+    link.device.sendToHost (toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }));
+
+    runWithinSeconds (5, "close against a held delivery", [&]
+    {
+        while (! inside)
+            std::this_thread::yield();
+
+        std::thread closer ([&] { link.pair.close(); insideAtReturn = inside.load(); closed = true; });
+
+        for (int ms = 0; ms < 100 && ! closed; ++ms)
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+        EXPECT_FALSE (closed) << "close returned while the delivery was inside the callback";
+        release = true;
+        closer.join();
+        EXPECT_FALSE (insideAtReturn);
+    });
+}

@@ -124,7 +124,12 @@ void State::deliverAll()
 
             for (auto* input : locked ([] (State& s) { return s.plugged ? s.inputs : std::vector<Input*>(); }))
                 if (locked ([input] (State& s) { return std::find (s.inputs.begin(), s.inputs.end(), input) != s.inputs.end(); }) && input->started)
+                {
+                    if (const auto hook = locked ([] (State& s) { return s.beforeCallback; }))
+                        hook();
+
                     input->callback->handleIncomingMidiMessage (inputId, message);
+                }
         }
 
         guard.lock();

@@ -40,6 +40,7 @@ public:
         int blockedWrites = 0, openOutputs = 0;
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
+        std::function<void()> beforeCallback;       // on the input thread, once an input is found started, before its callback
         std::deque<juce::MidiMessage> queue;
         std::optional<juce::MidiMessage> greeting;
         std::vector<Input*> inputs;
@@ -58,6 +59,7 @@ public:
     void sendToHost (const juce::MidiMessage& m)    { state->locked ([&m] (State& s) { s.queue.push_back (m); s.changed.notify_all(); }); }
     void setGreeting (const juce::MidiMessage& m)   { state->locked ([&m] (State& s) { s.greeting = m; }); }  // delivered as soon as an input starts
     void setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)  { state->locked ([&] (State& s) { s.onWritten = std::move (hook); }); }
+    void setBeforeCallback (std::function<void()> hook)     { state->locked ([&] (State& s) { s.beforeCallback = std::move (hook); }); }
 
     std::vector<WrittenMessage> getWrittenMessages() const  { return state->locked ([] (State& s) { return s.written; }); }
     int getNumWritten() const               { return state->locked ([] (State& s) { return (int) s.written.size(); }); }
