@@ -8,6 +8,11 @@
 
 namespace
 {
+    bool sameTime (const struct timespec& a, const struct timespec& b) noexcept
+    {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    }
+
     /** A regular file opened for reading, or nothing. The type is checked before the open, so
         nothing opens a FIFO or a device; the open does not block, in case one was swapped in
         since, and the type is checked again on what was opened.
@@ -18,22 +23,38 @@ namespace
         RegularFile (const juce::File& file, juce::int64& size)
         {
             const auto path = file.getFullPathName();
-            struct stat info {};
 
-            if (path.isEmpty() || ::stat (path.toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
+            if (path.isEmpty() || ::stat (path.toRawUTF8(), &opened) != 0 || ! S_ISREG (opened.st_mode))
                 return;
 
             descriptor = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 
-            if (descriptor >= 0 && (::fstat (descriptor, &info) != 0 || ! S_ISREG (info.st_mode)))
+            if (descriptor >= 0 && (::fstat (descriptor, &opened) != 0 || ! S_ISREG (opened.st_mode)))
                 close();
 
-            size = descriptor >= 0 ? (juce::int64) info.st_size : 0;
+            size = descriptor >= 0 ? (juce::int64) opened.st_size : 0;
         }
 
         ~RegularFile()              { close(); }
 
         bool isOpen() const         { return descriptor >= 0; }
+
+        /** True when the open file still has the size, times and identity it had when it was
+            opened. Bytes read in several steps come from one version of the file only if
+            nothing wrote to it, truncated it or replaced it in place meanwhile, and every such
+            change moves the change time at least.
+        */
+        bool isUnchanged() const
+        {
+            struct stat now {};
+
+            return isOpen() && ::fstat (descriptor, &now) == 0
+                    && now.st_size == opened.st_size
+                    && sameTime (now.st_mtim, opened.st_mtim)
+                    && sameTime (now.st_ctim, opened.st_ctim)
+                    && now.st_dev == opened.st_dev
+                    && now.st_ino == opened.st_ino;
+        }
 
         /** Reads until `count` bytes or the end of the file; -1 after a read error. */
         juce::int64 read (juce::uint8* buffer, juce::int64 count) const
@@ -72,6 +93,7 @@ namespace
         }
 
         int descriptor = -1;
+        struct stat opened {};
 
         JUCE_DECLARE_NON_COPYABLE (RegularFile)
     };
@@ -142,8 +164,15 @@ bool FirmwareFile::readFileStart (const juce::File& file, size_t count, std::vec
     {
         data.resize (count);
         const auto got = source.read (data.data(), (juce::int64) count);
-        data.resize ((size_t) juce::jmax ((juce::int64) 0, got));
-        return got >= 0;
+
+        if (got < 0 || ! source.isUnchanged())
+        {
+            data = {};
+            return false;
+        }
+
+        data.resize ((size_t) got);
+        return true;
     }
     catch (const std::bad_alloc&)
     {
@@ -189,7 +218,8 @@ bool FirmwareFile::readForUpdate (const juce::File& file, std::vector<juce::uint
         if (got == size + 1)
             readUpTo (needed);
 
-        if (got < 0 || got > maxFileBytes)
+        // A file that changed between the reads may mix two versions of it: refused.
+        if (got < 0 || got > maxFileBytes || ! source.isUnchanged())
         {
             data = {};
             return false;

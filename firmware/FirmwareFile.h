@@ -30,17 +30,19 @@ public:
     /** The same from a file; anything but a readable regular file leaves the prepared record. */
     static void readHeader (FirmwareHeader& header, const juce::File& file);
 
-    /** The first `count` bytes of a regular file, fewer when it is shorter. False for anything
-        that is not a regular file (a symlink counts as what it points to) or cannot be read.
-        Never blocks on a FIFO or a device.
+    /** The first `count` bytes of a regular file, fewer when it is shorter. False, with no data,
+        for anything that is not a regular file (a symlink counts as what it points to), cannot
+        be read or changed while it was read (its size, modification or change time, device or
+        inode as the open file shows them before and after). Never blocks on a FIFO or a device.
     */
     static bool readFileStart (const juce::File& file, size_t count, std::vector<juce::uint8>& data);
 
     /** What an update reads of a regular file of at most maxFileBytes: from its start to the
         end of the last payload its table names, or the whole file when that is shorter, so a
         large file with small sections costs little memory. False, with no data, for anything
-        readFileStart refuses, for a larger file (checked before and during the read, so a file
-        that grows cannot get past the limit) and when memory runs out.
+        readFileStart refuses (a file that changes while it is read included: its header and
+        its payloads are read in separate steps), for a larger file (checked before and during
+        the read, so a file that grows cannot get past the limit) and when memory runs out.
     */
     static bool readForUpdate (const juce::File& file, std::vector<juce::uint8>& data);
 

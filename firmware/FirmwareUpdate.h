@@ -50,7 +50,8 @@ public:
         sections, posts 240 again, sends START and starts the 15 s time-out.
 
         A file is refused when it is not a regular file, is larger than
-        FirmwareFile::maxFileBytes, cannot be read, is too short for its header and section
+        FirmwareFile::maxFileBytes, cannot be read, changes while it is read (so that what
+        would be sent could mix two versions of it), is too short for its header and section
         table, has a payload reaching past its end, fails the compatibility test against
         isFullSizeModel, or its sections cannot get their memory.
     */

@@ -118,6 +118,7 @@ TEST_F (FirmwareFileTest, RefusedFilesPostStartedThenNotCompatibleBeforeTheyCost
         { "payload cut", files.write ("cut-payload.bin", { built.getData(), 137 }), true, false },
         { "just below the limit", files.ofSize (limit - 1, true), true, true },
         { "at the limit", files.ofSize (limit, true), true, true },
+        { "at the limit, its section ending at its last byte", files.ofSize (limit), true, true },
         { "just above the limit", files.ofSize (limit + 1, true), true, false },
         { "section in the last bytes", files.ofSize (1 << 20), true, true },
         { "2 GiB", files.ofSize (twoGiB), true, false },
@@ -211,6 +212,24 @@ TEST (FirmwareFileRoad, AnEmptyEntryPointingPastTheEndStillLetsTheUpdateComplete
     EXPECT_EQ (sections[0].data, payload);
 }
 
+TEST (FirmwareFileRoad, ASectionNamedAgainByALaterEmptyEntryIsNotSent)
+{
+    const auto dropped = FirmwareFileBuilder::pattern (8, 1), kept = FirmwareFileBuilder::pattern (4, 2);
+    juce::MemoryBlock payloads (dropped);
+    payloads.append (kept.getData(), kept.getSize());
+    Files files;
+    const auto file = files.write ("named-twice.bin", withEntries ({ { 0x01, 0, 8 }, { 0x10, 8, 4 }, { 0x01, 0, 0 } }, payloads));
+
+    UpdateRoad road;
+    ASSERT_TRUE (road.connect());
+    ASSERT_TRUE (road.start (file));
+    ASSERT_TRUE (road.waitFor (updateFinished));
+    EXPECT_TRUE (road.peer.getErrors().isEmpty()) << road.peer.getErrors().joinIntoString ("\n");
+    const auto sections = road.peer.getSections();
+    ASSERT_EQ (sections.size(), 1u);
+    EXPECT_EQ (sections[0].data, kept);
+}
+
 using FirmwareFilePages = MainComponentFixture;
 
 TEST_F (FirmwareFilePages, ARefusedFileAlertsAndGoesBackWithoutAByteToTheDeviceAndItsVersionIsNotShown)
@@ -261,4 +280,22 @@ TEST_F (FirmwareFilePages, ARefusedFileAlertsAndGoesBackWithoutAByteToTheDeviceA
             dismissAllAlerts();
         });
     }
+}
+
+TEST_F (FirmwareFilePages, InChineseTheRefusedFileAlertComesFromTheChineseTable)
+{
+    env.set ("LANGUAGE", "zh_CN");
+    rebuild();
+    Files files;
+    auto& page = main->getConnectedView();
+    connect();
+    answer (2);
+
+    page.fileChosen (files.write ("mz-80.bin", FirmwareFileBuilder().model ("MZ-80").build()));
+    page.startButton.triggerClick();
+
+    const auto* alert = waitForAlertWindow();
+    ASSERT_NE (alert, nullptr);
+    EXPECT_EQ (getAlertMessage (*alert), juce::String::fromUTF8 ("此固件文件与您的设备不匹配。"));
+    EXPECT_TRUE (isOnlyPageShown (page));
 }
