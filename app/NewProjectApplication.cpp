@@ -86,11 +86,12 @@ void NewProjectApplication::MainWindow::moved()
 
 void NewProjectApplication::MainWindow::resized()
 {
-    // A window manager that ignores the limits, or a client resizing the window on a
-    // server without one, would squeeze or stretch the pages' fixed layout.
+    // A size given from outside (a window manager that ignores the limits, or a client
+    // resizing the window on a server without one) leaves the content at its own size at
+    // the top left, and the window asks once for its own size back.
     if (! fixedArea.isEmpty() && getLocalBounds() != fixedArea)
     {
-        setSize (fixedArea.getWidth(), fixedArea.getHeight());   // comes back here at the right size
+        askForFixedSize();
         return;
     }
 
@@ -112,19 +113,53 @@ void NewProjectApplication::MainWindow::paint (juce::Graphics& g)
     lastPaintMs = now;
 }
 
+void NewProjectApplication::MainWindow::askForFixedSize()
+{
+   #if JUCE_LINUX || JUCE_BSD
+    // Asked of the server directly, not through setSize: the framework would take the size as
+    // granted at once and, when a window manager that imposes a size (a tiling one) answers
+    // with its own again, see a change and ask again, without end. This way the framework
+    // learns the answer from the server: a granted size comes back here as the fixed one; a
+    // refused one changes nothing, so nothing more is asked.
+    auto* peer = getPeer();
+    auto* display = juce::XWindowSystem::getInstance()->getDisplay();
+
+    if (peer == nullptr || display == nullptr)
+        return;
+
+    publishSizeLimits();
+
+    const auto area = physicalFixedArea();
+    auto* x11 = juce::X11Symbols::getInstance();
+    juce::XWindowSystemUtilities::ScopedXLock xLock;
+    x11->xResizeWindow (display, (::Window) peer->getNativeHandle(), (unsigned int) area.getWidth(), (unsigned int) area.getHeight());
+    x11->xFlush (display);
+   #else
+    setSize (fixedArea.getWidth(), fixedArea.getHeight());
+   #endif
+}
+
+juce::Rectangle<int> NewProjectApplication::MainWindow::physicalFixedArea() const
+{
+    // The fixed size where the window is now, in the display's pixels.
+    return juce::Desktop::getInstance().getDisplays()
+               .logicalToPhysical (fixedArea.withPosition (getScreenPosition()));
+}
+
 void NewProjectApplication::MainWindow::publishSizeLimits()
 {
    #if JUCE_LINUX || JUCE_BSD
     // On X11 the framework sets the minimum and maximum size of a window that is not
     // resizable, then overwrites the whole size hint with position and size alone.
-    // This writes what it writes, with the limits kept.
+    // This writes what it writes, with the limits kept: always the fixed size, also
+    // while a window manager keeps the window at another.
     auto* peer = getPeer();
     auto* display = juce::XWindowSystem::getInstance()->getDisplay();
 
     if (peer == nullptr || display == nullptr || fixedArea.isEmpty())
         return;
 
-    const auto area = juce::Desktop::getInstance().getDisplays().logicalToPhysical (getScreenBounds());
+    const auto area = physicalFixedArea();
     auto* x11 = juce::X11Symbols::getInstance();
     juce::XWindowSystemUtilities::ScopedXLock xLock;
 

@@ -37,15 +37,18 @@ public:
         /** Asks the running application to quit, without any question. */
         void closeButtonPressed() override;
 
-        /** The window keeps the size of its content: a size forced on it from outside
-            is put back, and the window manager is told the size limits again wherever
-            the framework may have rewritten its size hints without them.
+        /** The window keeps the size of its content: it asks back its own size when one is
+            forced on it from outside, and the window manager is told the size limits again
+            wherever the framework may have rewritten its size hints without them. A size the
+            window manager insists on is left as it is, with the content at the top left.
         */
         void moved() override;
         void resized() override;
         void paint (juce::Graphics&) override;
 
     private:
+        void askForFixedSize();
+        juce::Rectangle<int> physicalFixedArea() const;
         void publishSizeLimits();
 
         // The size that the content gave the window; empty until the content is set.

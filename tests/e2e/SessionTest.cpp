@@ -1,4 +1,5 @@
 #include "app/NewProjectApplication.h"
+#include "tests/e2e/TestWindowManager.h"
 #include "tests/support/AppTesting.h"
 #include "tests/support/DeviceStateResponder.h"
 #include "tests/support/FirmwareFileBuilder.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -75,6 +77,51 @@ TEST_F (Session, TheWindowKeepsItsSizeAndTellsTheWindowManagerItsLimitsWhateverM
         XSync (x.display, False);
         EXPECT_TRUE (pumpMessagesUntil (holds)) << what;
     }
+}
+
+TEST_F (Session, TheWindowTakesASizeAWindowManagerImposesWithoutFightingItAndGetsItsOwnBackWhereOneLetsIt)
+{
+    auto& window = *app.getMainWindow();
+    const auto id = (::Window) window.getPeer()->getNativeHandle();
+    const XClient x;
+    TestWindowManager manager (id);
+    ASSERT_TRUE (x.display != nullptr && manager.isRunning());
+
+    // The message loop and the window manager in turn, until the condition holds or the time is over.
+    const auto runUntil = [&] (int milliseconds, const std::function<bool()>& condition)
+    {
+        for (const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) milliseconds; juce::Time::getMillisecondCounter() < end;)
+        {
+            manager.handleEvents();
+            pumpMessagesFor (2);
+
+            if (condition())
+                return true;
+        }
+
+        return false;
+    };
+
+    // Tiled, retiled as another window opens beside it, then asked for another size by the program itself.
+    const std::tuple<const char*, std::function<void()>, juce::Rectangle<int>> impositions[] {
+        { "tiled",                  [&] { manager.impose ({ 0, 0, 1280, 1024 }); },  { 1280, 1024 } },
+        { "retiled",                [&] { manager.impose ({ 0, 0, 640, 1024 }); },   { 640, 1024 } },
+        { "resized by the program", [&] { window.setSize (700, 500); },             { 640, 1024 } },
+    };
+
+    for (const auto& [what, impose, tile] : impositions)
+    {
+        impose();
+        runUntil (1000, [] { return false; });   // the whole second, counting what the window asks for in it
+        EXPECT_LE (manager.takeResizeRequests(), 3) << what;   // the program's own request among them
+        EXPECT_EQ (x.sizes (id), (std::array<int, 6> { tile.getWidth(), tile.getHeight(), 650, 414, 650, 414 })) << what;
+        EXPECT_EQ (main().getBounds(), juce::Rectangle<int> (650, 414)) << what;
+    }
+
+    // A window manager that resizes it once, as when the user maximises it, then grants its requests.
+    manager.grantRequests();
+    manager.resize ({ 10, 10, 900, 700 });
+    EXPECT_TRUE (runUntil (2000, [&] { return x.sizes (id) == std::array<int, 6> { 650, 414, 650, 414, 650, 414 } && main().getBounds() == juce::Rectangle<int> (650, 414); }));
 }
 
 // Closing the window ends the message loop: this is the only session of the run that does so, and the last.

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <juce_graphics/juce_graphics.h>
+
+// Xlib's macros (None, Bool) would clash with what includes this: its types are named here without it.
+struct _XDisplay;
+union _XEvent;
+
+/** A window manager on a connection of its own: it takes over the requests that clients make to map,
+    move and resize top-level windows. One window it keeps at a size of its own choosing, answering each
+    of that window's requests with a move to that size and a synthetic ConfigureNotify of it, as a tiling
+    window manager keeps a window at its tile's size; or it grants that window's requests, as a window
+    manager that lets a window have its size does. Every other window's requests pass on unchanged, so
+    other clients of the same server see no difference.
+
+    Nothing happens between calls to handleEvents: the caller pumps it together with the message loop.
+*/
+class TestWindowManager
+{
+public:
+    explicit TestWindowManager (unsigned long managedWindow);
+
+    /** Stops redirecting, then passes on the requests that came before, so none is lost. */
+    ~TestWindowManager();
+
+    /** False when another window manager holds the server's redirect (or no display could be opened). */
+    bool isRunning() const noexcept     { return running; }
+
+    /** Moves and resizes the managed window to the area and tells it so; its requests get this area from now on. */
+    void impose (juce::Rectangle<int> area)     { imposed = area; resize (area); }
+
+    /** From now on the managed window gets what it asks for. */
+    void grantRequests()                        { imposed = {}; }
+
+    /** Moves and resizes the managed window to the area and tells it so, as when the user maximises it. */
+    void resize (juce::Rectangle<int> area);
+
+    /** Answers every request that has arrived. */
+    void handleEvents();
+
+    /** The managed window's requests for a size since the last call. */
+    int takeResizeRequests()            { const auto n = resizeRequests; resizeRequests = 0; return n; }
+
+private:
+    void answer (const _XEvent& configureRequest);
+
+    _XDisplay* const display;
+    const unsigned long window;
+    juce::Rectangle<int> imposed;
+    int resizeRequests = 0;
+    bool running = false;
+
+    JUCE_DECLARE_NON_COPYABLE (TestWindowManager)
+};
