@@ -41,10 +41,13 @@ public:
     };
 
 private:
+    struct FrameworkLock;
+
     bool acquire();
     void abortWait();
+    void releaseGrantedLock();
 
-    juce::MessageManager::Lock mmLock;
+    juce::ReferenceCountedObjectPtr<FrameworkLock> frameworkLock;
     bool gained = false;
     bool holdsFrameworkLock = false;
     bool refused = false;   // guarded by the registry's lock
