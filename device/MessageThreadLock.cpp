@@ -131,7 +131,11 @@ void MessageThreadLock::abortWait()
 }
 
 MessageThreadLock::Refusal::Refusal()
+    : inForce (juce::MessageManager::existsAndIsLockedByCurrentThread())
 {
+    if (! inForce)
+        return;
+
     auto& registry = getRegistry();
     const std::lock_guard<std::mutex> guard (registry.lock);
 
@@ -143,6 +147,9 @@ MessageThreadLock::Refusal::Refusal()
 
 MessageThreadLock::Refusal::~Refusal()
 {
+    if (! inForce)
+        return;
+
     auto& registry = getRegistry();
     const std::lock_guard<std::mutex> guard (registry.lock);
     --registry.refusals;

@@ -51,6 +51,29 @@ struct LinkLocks : public ::testing::Test, public UpdateUIListener, public MIDIM
     std::function<void()> onDelivery;
 };
 
+// A send thread may drop the last hold on a closed connection's output long after the close; the
+// delivery of the next connection must not give up its lock because of that.
+TEST_F (LinkLocks, AnOutputReleasedOffTheMessageThreadCostsTheNextConnectionNoPacket)
+{
+    connect();
+    device.setWriteBlocked (true);
+    pair().sendMessage (toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 }));   // the device-state request's two frames
+    pair().sendMessage (toMessage ({ 0xF0, 0x7E, 0x48, 0x02, 0xF7 }));
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return device.getNumBlockedWrites() == 2; }));
+    closeDevice();
+    connect();
+
+    device.sendToHost (toMessage (chunk (8, 0, { 0x01, 0x20, 0x04, 0x00, 3, 0, 0, 0 })));     // record 0x2001
+    ASSERT_TRUE (device.waitUntilDelivering());     // its dispatch waits for this thread, busy here
+    device.setWriteBlocked (false);
+    ASSERT_TRUE (device.waitUntilOutputDestructionsBegun (1));     // on a send thread
+    EXPECT_FALSE (device.waitUntilDelivered (200)) << "the dispatch gave up its wait for the message thread";
+
+    EXPECT_TRUE (pumpMessagesUntil ([this] { return states == 1 && device.getNumOpenOutputs() == 1; }));
+    EXPECT_TRUE (device.waitUntilDelivered());
+    EXPECT_EQ (states, 1);
+}
+
 TEST_F (LinkLocks, ADeliveryThatAsksForTheLockOnlyAfterACloseBeganIsRefusedAtOnceAndDoesNotHoldTheCloseUp)
 {
     connect();
