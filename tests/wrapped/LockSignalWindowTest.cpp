@@ -14,38 +14,37 @@ using namespace std::chrono_literals;
 
 namespace
 {
-    /** Holds the window open between the message thread's grant of a lock and its signal to the
-        taking thread: the message thread pauses inside the signal of the lock being taken, and the
-        taking thread, once it has woken the message queue, waits for that pause. So it finds its lock
-        granted before the signal, and goes on while the message thread is still to signal. Counts
-        every lock destroyed while the message thread was about to signal it or signalling it. */
+    /** Holds open the window between the message thread's grant of a lock and its signal to the taker:
+        the message thread pauses inside the signal until the taker's round is over, and the taker, once
+        its request has woken the message queue, waits for that pause, so it finds the lock granted
+        before the signal. Counts the locks destroyed while the message thread was still to signal them. */
     struct SignalWindow
     {
         static bool liesIn (const void* address, const FrameworkLock* lock)
         {
             const auto* start = reinterpret_cast<const char*> (lock);
-            const auto* at = static_cast<const char*> (address);
-            return at >= start && at < start + sizeof (FrameworkLock);
+            return static_cast<const char*> (address) >= start && static_cast<const char*> (address) < start + sizeof (FrameworkLock);
         }
 
-        bool isTaker() const    { return armed && std::this_thread::get_id() == taker; }
+        bool isTaker() const            { return armed && std::this_thread::get_id() == taker; }
+        void disarm()                   { armed = false; }
 
-        void arm()              { taker = std::this_thread::get_id(); armed = true; }
-        void disarm()           { armed = false; }
-
-        void beginRound()       { const std::lock_guard<std::mutex> g (mutex); ++round; }
-        void endRound()         { const std::lock_guard<std::mutex> g (mutex); roundsEnded = round; changed.notify_all(); }
-
-        void tryingToEnter (const FrameworkLock* lock)   { const std::lock_guard<std::mutex> g (mutex); lockInUse = lock; }
-
-        // On the taking thread, right after its request has woken the message queue.
-        void awaitPausedSignal()
+        // On the taking thread, before its first round.
+        void arm()
         {
-            std::unique_lock<std::mutex> g (mutex);
-            changed.wait_for (g, 200ms, [this] { return pausedRound == round; });
+            const std::lock_guard<std::mutex> g (mutex);
+            lockInUse = nullptr;
+            round = roundsEnded = pausedRound = windows = destroyedBeforeSignal = 0;
+            taker = std::this_thread::get_id();
+            armed = true;
         }
 
-        // On the message thread: whether it paused before this signal.
+        void beginRound()               { const std::lock_guard<std::mutex> g (mutex); ++round; }
+        void endRound()                 { const std::lock_guard<std::mutex> g (mutex); roundsEnded = round; changed.notify_all(); }
+        void entering (const FrameworkLock* lock)   { const std::lock_guard<std::mutex> g (mutex); lockInUse = lock; }
+        void awaitPausedSignal()        { std::unique_lock<std::mutex> g (mutex); changed.wait_for (g, 200ms, [this] { return pausedRound == round; }); }
+        void signalOver()               { const std::lock_guard<std::mutex> g (mutex); signalling = nullptr; changed.notify_all(); }
+
         bool pauseBeforeSignal (const juce::WaitableEvent* event)
         {
             std::unique_lock<std::mutex> g (mutex);
@@ -61,9 +60,7 @@ namespace
             return true;
         }
 
-        void signalOver()       { const std::lock_guard<std::mutex> g (mutex); signalling = nullptr; changed.notify_all(); }
-
-        // Lets a signal into a dying lock happen while its memory is still there, and counts it.
+        // Lets the signal into a dying lock happen while its memory is still there.
         void destroying (const FrameworkLock* lock)
         {
             std::unique_lock<std::mutex> g (mutex);
@@ -86,9 +83,7 @@ namespace
         const void* signalling = nullptr;
         int round = 0, roundsEnded = 0, pausedRound = 0, windows = 0, destroyedBeforeSignal = 0;
         bool lockDying = false;
-    };
-
-    SignalWindow window;
+    } window;
 }
 
 extern "C"
@@ -112,8 +107,7 @@ extern "C"
     // juce::WaitableEvent::signal() const
     void __wrap__ZNK4juce13WaitableEvent6signalEv (const juce::WaitableEvent* event)
     {
-        const auto paused = window.armed && juce::MessageManager::existsAndIsCurrentThread()
-                             && window.pauseBeforeSignal (event);
+        const auto paused = window.armed && juce::MessageManager::existsAndIsCurrentThread() && window.pauseBeforeSignal (event);
         __real__ZNK4juce13WaitableEvent6signalEv (event);
 
         if (paused)
@@ -124,7 +118,7 @@ extern "C"
     bool __wrap__ZNK4juce14MessageManager4Lock8tryEnterEv (const FrameworkLock* lock)
     {
         if (window.isTaker())
-            window.tryingToEnter (lock);
+            window.entering (lock);
 
         return __real__ZNK4juce14MessageManager4Lock8tryEnterEv (lock);
     }
@@ -165,6 +159,35 @@ TEST (MessageThreadLockSignal, EveryGrantedLockOutlivesTheMessageThreadsSignalTo
 
     const std::lock_guard<std::mutex> g (window.mutex);
     EXPECT_EQ (gained, grants);
-    EXPECT_GT (window.windows, grants / 2);     // most grants were taken with the signal still to come
-    EXPECT_EQ (window.destroyedBeforeSignal, 0) << "of " << window.windows << " grants signalled after their taker had gone on";
+    EXPECT_GT (window.windows, grants / 2);     // most grants were found before their signal
+    EXPECT_EQ (window.destroyedBeforeSignal, 0) << "of " << window.windows << " grants found before their signal";
+}
+
+// Once the quit is posted the message thread takes no more messages, so a lock granted just before
+// cannot be handed back to it; the lock must still outlive the signal. Runs last: it ends the message loop.
+TEST (MessageThreadLockSignal, ALockReleasedAfterTheQuitWasPostedOutlivesTheSignalToIt)
+{
+    std::atomic<bool> done { false };
+
+    std::thread taker ([&]
+    {
+        window.arm();
+        window.beginRound();
+
+        {
+            const MessageThreadLock lock;
+            EXPECT_TRUE (lock.lockWasGained());
+            juce::MessageManager::getInstance()->stopDispatchLoop();
+        }
+
+        window.endRound();
+        window.disarm();
+        done = true;
+    });
+
+    runWithinSeconds (10, "a grant as the quit comes", [&] { pumpMessagesUntil ([&] { return done.load(); }, 5000); });
+    taker.join();
+
+    const std::lock_guard<std::mutex> g (window.mutex);
+    EXPECT_EQ (std::make_pair (window.windows, window.destroyedBeforeSignal), std::make_pair (1, 0));
 }
