@@ -112,7 +112,8 @@ std::shared_ptr<MidiOutputPort> MIDIPortPair::holdOutput (std::unique_ptr<MidiOu
     if (opened == nullptr)
         return {};
 
-    // The last holder may be a write that outlived the pair's hold on the output.
+    // The last holder may be a write that outlived the pair's hold on the output. On such a
+    // thread the refusal does nothing: a delivery it waits for is served by the message thread.
     return std::shared_ptr<MidiOutputPort> (opened.release(), [] (MidiOutputPort* port)
                                             {
                                                 const MessageThreadLock::Refusal refusal;

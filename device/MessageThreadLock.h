@@ -30,21 +30,34 @@ public:
 
     bool lockWasGained() const noexcept     { return gained; }
 
-    /** While one of these exists, waiting locks give up and new ones are refused. */
+    /** While one of these exists, waiting locks give up and new ones are refused.
+
+        Only the message thread refuses, or a thread that holds its lock and so stands in
+        for it: a delivery's wait for the lock deadlocks only when one of them waits for
+        that delivery. Made on any other thread, a Refusal does nothing: that thread's wait
+        ends once the message thread has served the delivery, and no delivery gives up
+        meanwhile.
+    */
     class Refusal
     {
     public:
         Refusal();
         ~Refusal();
 
+    private:
+        const bool inForce;
+
         JUCE_DECLARE_NON_COPYABLE (Refusal)
     };
 
 private:
+    struct FrameworkLock;
+
     bool acquire();
     void abortWait();
+    void releaseGrantedLock();
 
-    juce::MessageManager::Lock mmLock;
+    juce::ReferenceCountedObjectPtr<FrameworkLock> frameworkLock;
     bool gained = false;
     bool holdsFrameworkLock = false;
     bool refused = false;   // guarded by the registry's lock

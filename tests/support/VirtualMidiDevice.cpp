@@ -21,7 +21,13 @@ namespace
     struct OutputPort final : public MidiOutputPort
     {
         explicit OutputPort (std::shared_ptr<State> s) : state (s)  { state->locked ([] (State& st) { ++st.openOutputs; }); }
-        ~OutputPort() override                                      { const DeliveryLock g (state->deliveryLock); state->locked ([] (State& s) { --s.openOutputs; }); }
+        ~OutputPort() override
+        {
+            state->locked ([] (State& s) { ++s.outputDestructionsBegun; s.changed.notify_all(); });
+            const DeliveryLock g (state->deliveryLock);
+            state->locked ([] (State& s) { --s.openOutputs; });
+        }
+
         juce::String getName() const override                       { return state->outputName; }
         void sendMessageNow (const juce::MidiMessage& m) override   { state->write (m); }
         void stopBackgroundThread() override                        {}

@@ -37,7 +37,7 @@ public:
         bool plugged = true, throwOnWrite = false, writeBlocked = false, delivering = false, shuttingDown = false;
         bool refuseOutput = false, refuseInput = false;     // listed, but opening fails (held by another program)
         bool outputListed = true, inputListed = true;       // each port may leave the lists on its own
-        int blockedWrites = 0, openOutputs = 0;
+        int blockedWrites = 0, openOutputs = 0, outputDestructionsBegun = 0;
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
         std::function<void()> beforeCallback;       // on the input thread, once an input is found started, before its callback
@@ -72,6 +72,8 @@ public:
 
     bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
     bool waitUntilDelivering (int ms = 2000) const          { return state->waitFor (ms, [] (State& s) { return s.delivering; }); }
+    /** Until this many outputs have begun their destruction, which may then wait for a running delivery. */
+    bool waitUntilOutputDestructionsBegun (int count, int ms = 2000) const  { return state->waitFor (ms, [count] (State& s) { return s.outputDestructionsBegun >= count; }); }
 
     std::unique_ptr<MidiPorts> createPorts() const;
 
