@@ -104,7 +104,8 @@ bool MessageThreadLock::acquire()
         registry.waiting.push_back (this);
     }
 
-    // tryEnter() may also give up spuriously, so only our own flag ends the wait.
+    // tryEnter() may also give up spuriously, so only our own flag ends the wait; or the
+    // quit, after which the message thread grants nothing more and every try fails at once.
     for (;;)
     {
         if (frameworkLock->lock.tryEnter())
@@ -112,6 +113,9 @@ bool MessageThreadLock::acquire()
             holdsFrameworkLock = true;
             break;
         }
+
+        if (mm->hasStopMessageBeenSent())
+            break;
 
         const std::lock_guard<std::mutex> guard (registry.lock);
 

@@ -191,3 +191,19 @@ TEST (MessageThreadLockSignal, ALockReleasedAfterTheQuitWasPostedOutlivesTheSign
     const std::lock_guard<std::mutex> g (window.mutex);
     EXPECT_EQ (std::make_pair (window.windows, window.destroyedBeforeSignal), std::make_pair (1, 0));
 }
+
+// After the quit nothing is granted any more: a delivery that asks then must return at once,
+// not spin until the ports are closed.
+TEST (MessageThreadLockSignal, ALockAskedForAfterTheQuitIsRefusedAtOnce)
+{
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+    std::atomic<bool> gained { true };
+
+    runWithinSeconds (5, "a lock asked for after the quit", [&]
+    {
+        std::thread delivery ([&] { gained = MessageThreadLock().lockWasGained(); });
+        delivery.join();
+    });
+
+    EXPECT_FALSE (gained.load());
+}
