@@ -98,6 +98,7 @@ bool FirmwareUpdate::startUpdateFromData (const juce::uint8* data, size_t size, 
         return false;
 
     sendStart();
+    startWaitingForStartReply();
     return true;
 }
 
@@ -128,9 +129,27 @@ bool FirmwareUpdate::prepareUpdate (const juce::uint8* data, size_t size, bool i
     currentSection = 0x00;
     post (updateStarted);
     updatingState = 0;
+
+    // START goes out without the lock (see sendStart), so a reply may come in before it:
+    // a late answer of the previous update, never START's own. Such replies are dropped
+    // rather than held back, which would keep the input thread waiting while the send may
+    // be closing the port pair. An answer in the instant between the write and the end of
+    // the send is dropped too; START then goes out again at the time-out.
+    startPending = true;
+    return true;
+}
+
+void FirmwareUpdate::startWaitingForStartReply()
+{
+    const juce::ScopedLock sl (lock);
+
+    // A reset or another start during the send has taken this update's place.
+    if (! startPending)
+        return;
+
+    startPending = false;
     replyRetries = 0;
     startTimer (replyTimerId, startTimeoutMs);
-    return true;
 }
 
 bool FirmwareUpdate::loadSections (const juce::uint8* data)
@@ -170,6 +189,7 @@ void FirmwareUpdate::resetUpdate()
     stopTimer (replyTimerId);
     currentSection = 0x00;
     updatingState = idleState;
+    startPending = false;
 
     for (auto& nibbles : sectionNibbles)
         nibbles.clearQuick();
@@ -196,7 +216,7 @@ void FirmwareUpdate::deviceReply (int length, const juce::uint8* data)
 {
     const juce::ScopedLock sl (lock);
 
-    if (closing)
+    if (closing || startPending)
         return;
 
     if (data == nullptr || length < 0)

@@ -47,7 +47,8 @@ public:
     /** Starts an update from a file (message thread): resets the engine, reads the file
         (before taking the engine's lock, so that replies never wait for the disk), posts 240,
         and either refuses the file (posts 248, returns false, sends nothing) or loads its
-        sections, posts 240 again, sends START and starts the 15 s time-out.
+        sections, posts 240 again, sends START and starts the 15 s time-out. Replies that
+        arrive before START has gone out are ignored.
 
         A file is refused when it is not a regular file, is larger than
         FirmwareFile::maxFileBytes, cannot be read, changes while it is read (so that what
@@ -107,6 +108,7 @@ private:
     bool prepareUpdate (const juce::uint8* data, size_t size, bool isFullSizeModel);
     bool handleTimeout();
     void sendStart();
+    void startWaitingForStartReply();
     void sendNextBlock();
     void searchSection();
     bool loadSections (const juce::uint8* data);
@@ -146,6 +148,7 @@ private:
     juce::Array<juce::uint8> sectionNibbles[FirmwareHeader::maxSections];
     FirmwareHeader header;
     bool closing = false;
+    bool startPending = false;   // the update's first START has not gone out yet
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdate)
 };

@@ -214,6 +214,44 @@ TEST_F (FirmwareUpdateEngine, StartGoesOutAgainWithoutHoldingTheEngine)
     EXPECT_EQ (state(), idle);
 }
 
+// The input thread may deliver a late reply of the previous update (after 262, 259, 260 or 261) while
+// the message thread is sending the next update's START: it is no answer to that START.
+TEST_F (FirmwareUpdateEngine, AReplyBeforeStartHasGoneOutIsNoAnswerToIt)
+{
+    const Bytes start { 0x7E, 0x48, 0x01 }, abortReply { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
+
+    for (int previous : { 2, 9, 10 })   // waiting after a header, finished, idle
+    {
+        for (const auto& late : { reply (0x02), startReply (2), abortReply })
+        {
+            SCOPED_TRACE (juce::String (previous) + " " + juce::String (late.size()));
+            runTo (previous);
+            std::future<void> delivery;
+            int timeoutWhileSending = -1;
+
+            onSend = [&] { timeoutWhileSending = engine.getReplyTimeout();
+                           delivery = std::async (std::launch::async, [&] { send (late); });
+                           EXPECT_EQ (delivery.wait_for (std::chrono::seconds (2)), std::future_status::ready); };
+
+            send (again);
+            delivery.wait();
+            EXPECT_EQ (timeoutWhileSending, 0);   // the 15 s time-out starts once START is out
+            EXPECT_EQ (sent(), std::vector<Bytes> { start });
+            EXPECT_EQ (state(), 0);
+            EXPECT_EQ (engine.getReplyTimeout(), 15000);
+
+            // The update's own answers then carry it to its end.
+            send (startReply (2));
+
+            for (auto step = sent(); ! step.empty() && step.back()[2] != 0x09; step = sent())
+                send (reply (step.back()[2]));
+
+            EXPECT_EQ (state(), 7);
+            EXPECT_EQ (target.drain(), (Codes { updateStarted, updateStarted, 241, 241, 241, updateFinished }));
+        }
+    }
+}
+
 static void waitUntil (const std::function<bool()>& condition)
 {
     for (int i = 0; i < 2000 && ! condition(); ++i)

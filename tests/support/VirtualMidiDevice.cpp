@@ -157,6 +157,23 @@ VirtualMidiDevice::~VirtualMidiDevice()
     inputThread.join();
 }
 
+void VirtualMidiDevice::sendToHostAfterMessageThreadCall (const juce::MidiMessage& m)
+{
+    if (! juce::MessageManager::existsAndIsCurrentThread())
+        return sendToHost (m);
+
+    state->locked ([&m] (State& s) { s.heldForMessageThread.push_back (m); });
+    juce::MessageManager::callAsync ([s = state]
+                                     {
+                                         s->locked ([] (State& st)
+                                                    {
+                                                        st.queue.insert (st.queue.end(), st.heldForMessageThread.begin(), st.heldForMessageThread.end());
+                                                        st.heldForMessageThread.clear();
+                                                        st.changed.notify_all();
+                                                    });
+                                     });
+}
+
 int VirtualMidiDevice::getNumStartedInputs() const
 {
     return state->locked ([] (State& s) { return (int) std::count_if (s.inputs.begin(), s.inputs.end(), [] (auto* i) { return i->started.load(); }); });
