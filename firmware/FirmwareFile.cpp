@@ -97,6 +97,38 @@ namespace
 
         JUCE_DECLARE_NON_COPYABLE (RegularFile)
     };
+
+    /** Opens the file as a RegularFile and lets `reader (source, size)` fill `data`, returning
+        how many bytes it keeps, or -1 to refuse. What was read is kept only when the file did
+        not change meanwhile: bytes read in several steps could mix two versions of it. A
+        refused or failed read leaves `data` empty.
+    */
+    template <typename Reader>
+    bool readGuarded (const juce::File& file, std::vector<juce::uint8>& data, Reader&& reader)
+    {
+        data.clear();
+
+        juce::int64 size = 0;
+        const RegularFile source (file, size);
+
+        if (! source.isOpen())
+            return false;
+
+        try
+        {
+            const auto got = reader (source, size);
+
+            if (got >= 0 && source.isUnchanged())
+            {
+                data.resize ((size_t) got);
+                return true;
+            }
+        }
+        catch (const std::bad_alloc&) {}
+
+        data = {};
+        return false;
+    }
 }
 
 int FirmwareFile::indexOfSection (int sectionId) noexcept
@@ -152,47 +184,20 @@ void FirmwareFile::readHeader (FirmwareHeader& header, const juce::File& file)
 
 bool FirmwareFile::readFileStart (const juce::File& file, size_t count, std::vector<juce::uint8>& data)
 {
-    data.clear();
-
-    juce::int64 size = 0;
-    const RegularFile source (file, size);
-
-    if (! source.isOpen())
-        return false;
-
-    try
+    return readGuarded (file, data, [&] (const RegularFile& source, juce::int64)
     {
         data.resize (count);
-        const auto got = source.read (data.data(), (juce::int64) count);
-
-        if (got < 0 || ! source.isUnchanged())
-        {
-            data = {};
-            return false;
-        }
-
-        data.resize ((size_t) got);
-        return true;
-    }
-    catch (const std::bad_alloc&)
-    {
-        data = {};
-        return false;
-    }
+        return source.read (data.data(), (juce::int64) count);
+    });
 }
 
 bool FirmwareFile::readForUpdate (const juce::File& file, std::vector<juce::uint8>& data)
 {
-    data.clear();
-
-    juce::int64 size = 0;
-    const RegularFile source (file, size);
-
-    if (! source.isOpen() || size > maxFileBytes)
-        return false;
-
-    try
+    return readGuarded (file, data, [&] (const RegularFile& source, juce::int64 size) -> juce::int64
     {
+        if (size > maxFileBytes)
+            return -1;
+
         // The header and table first: they say how far into the file the payloads reach.
         const auto tableEnd = (juce::int64) (FirmwareHeader::headerSize + FirmwareHeader::entrySize * FirmwareHeader::maxSections);
         data.resize ((size_t) tableEnd);
@@ -218,21 +223,8 @@ bool FirmwareFile::readForUpdate (const juce::File& file, std::vector<juce::uint
         if (got == size + 1)
             readUpTo (needed);
 
-        // A file that changed between the reads may mix two versions of it: refused.
-        if (got < 0 || got > maxFileBytes || ! source.isUnchanged())
-        {
-            data = {};
-            return false;
-        }
-
-        data.resize ((size_t) got);
-        return true;
-    }
-    catch (const std::bad_alloc&)
-    {
-        data = {};
-        return false;
-    }
+        return got > maxFileBytes ? -1 : got;
+    });
 }
 
 juce::int64 FirmwareFile::payloadEnd (const std::vector<juce::uint8>& start)
