@@ -128,6 +128,13 @@ bool MessageThreadLock::acquire()
     return holdsFrameworkLock;
 }
 
+bool MessageThreadLock::isRefusing()
+{
+    auto& registry = getRegistry();
+    const std::lock_guard<std::mutex> guard (registry.lock);
+    return registry.refusals > 0;
+}
+
 void MessageThreadLock::abortWait()
 {
     refused = true;

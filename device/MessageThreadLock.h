@@ -30,6 +30,11 @@ public:
 
     bool lockWasGained() const noexcept     { return gained; }
 
+    /** True while a Refusal is in force: the message thread may be waiting for the delivery
+        that asks, so a delivery's wait of any kind should give up.
+    */
+    static bool isRefusing();
+
     /** While one of these exists, waiting locks give up and new ones are refused.
 
         Only the message thread refuses, or a thread that holds its lock and so stands in

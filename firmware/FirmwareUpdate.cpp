@@ -1,5 +1,6 @@
 #include "firmware/FirmwareUpdate.h"
 
+#include "device/MessageThreadLock.h"
 #include "device/PresetManager.h"
 #include "device/SharedConstants.h"
 
@@ -13,6 +14,10 @@ namespace
     constexpr int maxSilentTimeouts = 3;
     constexpr int maxRefusalsOfABlock = 3;
     constexpr int maxStartResends = 3;
+
+    // How long an answer waits for START's send to come back. A write takes microseconds; this
+    // only ends a wait that something unforeseen holds up.
+    constexpr int startSendWaitLimitMs = 2000;
 
     bool isAbortReply (int length, const juce::uint8* data) noexcept
     {
@@ -53,6 +58,8 @@ FirmwareUpdate::~FirmwareUpdate()
         commandTarget = nullptr;
         stopTimer (replyTimerId);
     }
+
+    startSendReturned.signal();
 
     // Leave the hub that this engine sends through (outside the lock: the hub's removal
     // waits for a delivery that may be waiting for the lock). Once removed, no reply
@@ -97,8 +104,7 @@ bool FirmwareUpdate::startUpdateFromData (const juce::uint8* data, size_t size, 
     if (! prepareUpdate (data, size, isFullSizeModel))
         return false;
 
-    sendStart();
-    startWaitingForStartReply();
+    sendFirstStart();
     return true;
 }
 
@@ -130,26 +136,61 @@ bool FirmwareUpdate::prepareUpdate (const juce::uint8* data, size_t size, bool i
     post (updateStarted);
     updatingState = 0;
 
-    // START goes out without the lock (see sendStart), so a reply may come in before it:
-    // a late answer of the previous update, never START's own. Such replies are dropped
-    // rather than held back, which would keep the input thread waiting while the send may
-    // be closing the port pair. An answer in the instant between the write and the end of
-    // the send is dropped too; START then goes out again at the time-out.
-    startPending = true;
+    // Until START is handed to the senders, a reply can only be a late one of an earlier
+    // exchange: it is ignored.
+    startPrepared = true;
     return true;
 }
 
-void FirmwareUpdate::startWaitingForStartReply()
+void FirmwareUpdate::sendFirstStart()
 {
-    const juce::ScopedLock sl (lock);
+    int sendId;
 
-    // A reset or another start during the send has taken this update's place.
-    if (! startPending)
-        return;
+    {
+        const juce::ScopedLock sl (lock);
 
-    startPending = false;
-    replyRetries = 0;
-    startTimer (replyTimerId, startTimeoutMs);
+        // A reset or another start since the preparation has taken this update's place.
+        if (! startPrepared)
+            return;
+
+        startPrepared = false;
+        ++updatesHandedOn;
+        sendId = handOnStart();
+    }
+
+    // Without the lock: a write that fails closes the port pair, which waits for the input
+    // thread's delivery, and that delivery may be waiting for the lock.
+    sendToAll (UPDATE_START.data(), (int) UPDATE_START.size(), senders);
+    startSent (sendId, true);
+}
+
+int FirmwareUpdate::handOnStart()
+{
+    startSendUnderWay = ++lastStartSend;
+    startSendReturned.reset();
+    return startSendUnderWay;
+}
+
+void FirmwareUpdate::startSent (int sendId, bool firstOfUpdate)
+{
+    {
+        const juce::ScopedLock sl (lock);
+
+        // Unless a reset or another start came meanwhile, the time-out starts once the
+        // update's START is out; an answer that is waiting for the send is handled after this.
+        if (startSendUnderWay == sendId)
+        {
+            startSendUnderWay = 0;
+
+            if (firstOfUpdate)
+            {
+                replyRetries = 0;
+                startTimer (replyTimerId, startTimeoutMs);
+            }
+        }
+    }
+
+    startSendReturned.signal();
 }
 
 bool FirmwareUpdate::loadSections (const juce::uint8* data)
@@ -189,7 +230,9 @@ void FirmwareUpdate::resetUpdate()
     stopTimer (replyTimerId);
     currentSection = 0x00;
     updatingState = idleState;
-    startPending = false;
+    startPrepared = false;
+    startSendUnderWay = 0;
+    startSendReturned.signal();
 
     for (auto& nibbles : sectionNibbles)
         nibbles.clearQuick();
@@ -214,9 +257,12 @@ void FirmwareUpdate::abortUpdate()
 //==============================================================================
 void FirmwareUpdate::deviceReply (int length, const juce::uint8* data)
 {
+    // Counted on arrival: a reply that came before the update's START was handed on is no
+    // answer to it, even when it gets the lock only once START is out.
+    const auto startsHandedOnAtArrival = updatesHandedOn.load();
     const juce::ScopedLock sl (lock);
 
-    if (closing || startPending)
+    if (! isForTheEngineNow (startsHandedOnAtArrival))
         return;
 
     if (data == nullptr || length < 0)
@@ -246,6 +292,32 @@ void FirmwareUpdate::deviceReply (int length, const juce::uint8* data)
         case 5: handleEndReply (length, data); break;
         case 7: post (updateFinished); break;
         default: break;
+    }
+}
+
+bool FirmwareUpdate::isForTheEngineNow (juce::uint32 startsHandedOnAtArrival)
+{
+    const auto waitBegan = juce::Time::getMillisecondCounter();
+
+    for (;;)
+    {
+        if (closing || startPrepared || updatesHandedOn.load() != startsHandedOnAtArrival)
+            return false;
+
+        if (startSendUnderWay == 0)
+            return true;
+
+        // A device answers as soon as START reaches it, maybe before the sending thread is
+        // back: the answer waits for the send, so that START, version and select keep their
+        // order. The wait gives way to a close, which may be waiting for this delivery (a
+        // failed write closes the port pair from within the send), and has a limit; an
+        // answer dropped then is asked for again by the START time-out.
+        if (MessageThreadLock::isRefusing()
+             || juce::Time::getMillisecondCounter() - waitBegan >= (juce::uint32) startSendWaitLimitMs)
+            return false;
+
+        const juce::ScopedUnlock ul (lock);
+        startSendReturned.wait (1);
     }
 }
 
@@ -426,15 +498,22 @@ void FirmwareUpdate::timerCallback (int timerId)
     if (timerId != replyTimerId)
         return;
 
-    bool resendStart = false;
+    int resendId = 0;
 
     {
         const juce::ScopedLock sl (lock);
-        resendStart = handleTimeout();
+
+        // Handed on under the same lock as the decision, so that an answer that comes
+        // meanwhile waits for the resend instead of racing it.
+        if (handleTimeout())
+            resendId = handOnStart();
     }
 
-    if (resendStart)
-        sendStart();
+    if (resendId != 0)
+    {
+        sendToAll (UPDATE_START.data(), (int) UPDATE_START.size(), senders);
+        startSent (resendId, false);
+    }
 }
 
 bool FirmwareUpdate::handleTimeout()
@@ -473,13 +552,6 @@ bool FirmwareUpdate::handleTimeout()
     }
 
     return false;
-}
-
-void FirmwareUpdate::sendStart()
-{
-    // Sent on the message thread without the lock: a write that fails closes the port pair,
-    // which waits for the input thread's delivery, and that delivery may be waiting for the lock.
-    sendToAll (UPDATE_START.data(), (int) UPDATE_START.size(), senders);
 }
 
 //==============================================================================

@@ -47,8 +47,9 @@ public:
     /** Starts an update from a file (message thread): resets the engine, reads the file
         (before taking the engine's lock, so that replies never wait for the disk), posts 240,
         and either refuses the file (posts 248, returns false, sends nothing) or loads its
-        sections, posts 240 again, sends START and starts the 15 s time-out. Replies that
-        arrive before START has gone out are ignored.
+        sections, posts 240 again, sends START and starts the 15 s time-out once START's send
+        has returned. A reply that arrives before START is handed to the senders is ignored; one
+        that arrives while START is being written is its answer, handled once the send is back.
 
         A file is refused when it is not a regular file, is larger than
         FirmwareFile::maxFileBytes, cannot be read, changes while it is read (so that what
@@ -107,8 +108,10 @@ private:
     //==============================================================================
     bool prepareUpdate (const juce::uint8* data, size_t size, bool isFullSizeModel);
     bool handleTimeout();
-    void sendStart();
-    void startWaitingForStartReply();
+    void sendFirstStart();
+    int handOnStart();
+    void startSent (int sendId, bool firstOfUpdate);
+    bool isForTheEngineNow (juce::uint32 startsHandedOnAtArrival);
     void sendNextBlock();
     void searchSection();
     bool loadSections (const juce::uint8* data);
@@ -148,7 +151,14 @@ private:
     juce::Array<juce::uint8> sectionNibbles[FirmwareHeader::maxSections];
     FirmwareHeader header;
     bool closing = false;
-    bool startPending = false;   // the update's first START has not gone out yet
+
+    // START is written without the lock (see sendFirstStart). While it is being written the
+    // device may answer it already; that answer waits until the send is back.
+    bool startPrepared = false;             // the update's first START is not yet handed to the senders
+    int startSendUnderWay = 0;              // the START write under way, 0 for none
+    int lastStartSend = 0;
+    std::atomic<juce::uint32> updatesHandedOn { 0 };    // first STARTs handed to the senders, ever
+    juce::WaitableEvent startSendReturned { true };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdate)
 };

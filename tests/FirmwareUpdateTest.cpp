@@ -1,4 +1,7 @@
+#include "device/MIDIManager.h"
+#include "device/MIDIPortPair.h"
 #include "device/PresetManager.h"
+#include "tests/support/MessageLoop.h"
 #include "tests/support/TimeLimit.h"
 #include "tests/support/UpdateRoad.h"
 
@@ -201,53 +204,56 @@ TEST_F (FirmwareUpdateEngine, BlockCountsAreExactForLargeSections)
 
 TEST_F (FirmwareUpdateEngine, StartGoesOutAgainWithoutHoldingTheEngine)
 {
-    // A write that fails closes the port pair, which waits for the delivery on the input thread:
-    // a reply being delivered meanwhile must get through.
+    // START is written again without the engine's lock, and an answer that comes during that write is
+    // handled once it is back: here the abort reply, which ends the update.
     runTo (0);
     std::future<void> delivery;
+    bool heldUntilTheSendIsBack = false;
 
     onSend = [&] { delivery = std::async (std::launch::async, [this] { send ({ 0xF0, 0x7E, 0x48, 0x06, 0xF7 }); });
-                   EXPECT_EQ (delivery.wait_for (std::chrono::seconds (2)), std::future_status::ready); };
+                   heldUntilTheSendIsBack = delivery.wait_for (std::chrono::milliseconds (50)) == std::future_status::timeout; };
 
-    send (expiry);
-    delivery.wait();
+    runWithinSeconds (5, "START written again", [&] { send (expiry); delivery.wait(); });
+    EXPECT_TRUE (heldUntilTheSendIsBack);
+    EXPECT_EQ (sent().size(), 1u);
+    EXPECT_EQ (target.drain(), (Codes { updateFailed }));
     EXPECT_EQ (state(), idle);
 }
 
-// The input thread may deliver a late reply of the previous update (after 262, 259, 260 or 261) while
-// the message thread is sending the next update's START: it is no answer to that START.
-TEST_F (FirmwareUpdateEngine, AReplyBeforeStartHasGoneOutIsNoAnswerToIt)
+// A device answers START as soon as it has it, maybe before the thread that wrote it is back, also
+// when a late reply of the previous update (after 262, 259 or 260) could be expected: once START's write
+// has begun, what comes is START's answer. It waits for the send, then carries the update on or ends it.
+TEST_F (FirmwareUpdateEngine, AnAnswerWhileStartIsBeingWrittenIsHandledOnceTheSendIsBack)
 {
-    const Bytes start { 0x7E, 0x48, 0x01 }, abortReply { 0xF0, 0x7E, 0x48, 0x06, 0xF7 };
+    const Bytes start { 0x7E, 0x48, 0x01 }, version { 0x7E, 0x48, 0x0B, 0x01, 1, 2, 3, 4 }, select { 0x7E, 0x48, 0x7F, 0x00 };
+    struct Case { Bytes answer; std::vector<Bytes> sent; Codes codes; int state, timeout; };
+    const Case cases[] = {
+        { startReply (2), { start, version, select }, { updateStarted, updateStarted }, 1, 10000 },
+        { reply (0x02), { start }, { updateStarted, updateStarted, updateFailed }, idle, 0 },                         // too short
+        { { 0xF0, 0x7E, 0x48, 0x06, 0xF7 }, { start }, { updateStarted, updateStarted, updateFailed }, idle, 0 },
+    };
 
     for (int previous : { 2, 9, 10 })   // waiting after a header, finished, idle
     {
-        for (const auto& late : { reply (0x02), startReply (2), abortReply })
+        for (const auto& c : cases)
         {
-            SCOPED_TRACE (juce::String (previous) + " " + juce::String (late.size()));
+            SCOPED_TRACE (juce::String (previous) + " " + juce::String (c.answer.size()));
             runTo (previous);
             std::future<void> delivery;
+            bool heldUntilTheSendIsBack = false;
             int timeoutWhileSending = -1;
 
             onSend = [&] { timeoutWhileSending = engine.getReplyTimeout();
-                           delivery = std::async (std::launch::async, [&] { send (late); });
-                           EXPECT_EQ (delivery.wait_for (std::chrono::seconds (2)), std::future_status::ready); };
+                           delivery = std::async (std::launch::async, [&] { send (c.answer); });
+                           heldUntilTheSendIsBack = delivery.wait_for (std::chrono::milliseconds (50)) == std::future_status::timeout; };
 
-            send (again);
-            delivery.wait();
+            runWithinSeconds (5, "a start answered during its send", [&] { send (again); delivery.wait(); });
+            EXPECT_TRUE (heldUntilTheSendIsBack);
             EXPECT_EQ (timeoutWhileSending, 0);   // the 15 s time-out starts once START is out
-            EXPECT_EQ (sent(), std::vector<Bytes> { start });
-            EXPECT_EQ (state(), 0);
-            EXPECT_EQ (engine.getReplyTimeout(), 15000);
-
-            // The update's own answers then carry it to its end.
-            send (startReply (2));
-
-            for (auto step = sent(); ! step.empty() && step.back()[2] != 0x09; step = sent())
-                send (reply (step.back()[2]));
-
-            EXPECT_EQ (state(), 7);
-            EXPECT_EQ (target.drain(), (Codes { updateStarted, updateStarted, 241, 241, 241, updateFinished }));
+            EXPECT_EQ (sent(), c.sent);
+            EXPECT_EQ (target.drain(), c.codes);
+            EXPECT_EQ (state(), c.state);
+            EXPECT_EQ (engine.getReplyTimeout(), c.timeout);
         }
     }
 }
@@ -328,4 +334,83 @@ TEST (FirmwareUpdateRoad, AnEngineBeingDeletedIgnoresTheRepliesThatStillArrive)
     PresetManager::getInstance()->removeUpdateListener (&gate);
     ASSERT_TRUE (road.device.waitUntilDelivered());
     EXPECT_EQ (road.device.getNumWritten(), 1);   // START only
+}
+
+namespace
+{
+    /** A sending thread held on its way back from each write on the message thread, until the device's
+        answer is being delivered and a few milliseconds more, as a thread descheduled for a moment is:
+        the device answers before the sender is back, every time. */
+    void holdMessageThreadWritesPastTheirAnswers (VirtualMidiDevice& device, std::function<void()> thenDo = [] {})
+    {
+        device.setAfterWritten ([&device, thenDo]
+                                {
+                                    if (! juce::MessageManager::existsAndIsCurrentThread())
+                                        return;
+
+                                    device.waitUntilDelivering (1000);
+                                    std::this_thread::sleep_for (std::chrono::milliseconds (3));
+                                    thenDo();
+                                });
+    }
+
+    int countStarts (const std::vector<VirtualMidiDevice::WrittenMessage>& written)
+    {
+        return (int) std::count_if (written.begin(), written.end(), [] (const auto& w)
+                                    { return w.message.getRawDataSize() == 5 && w.message.getRawData()[3] == 0x01; });
+    }
+}
+
+TEST (FirmwareUpdateRoad, StartsAnswerBeforeItsSendIsBackCarriesEveryUpdateThrough)
+{
+    UpdateRoad road;
+    ASSERT_TRUE (road.connect());
+    road.peer.setBlockSize (4);
+    holdMessageThreadWritesPastTheirAnswers (road.device);
+    const auto payload = FirmwareFileBuilder::pattern (10);
+
+    for (int update = 0; update < 100 && ! ::testing::Test::HasFailure(); ++update)
+    {
+        SCOPED_TRACE (update);
+        road.device.clearWritten();
+        ASSERT_TRUE (road.start (FirmwareFileBuilder().section (0x00, payload)));
+        // Well inside the 15 s that a dropped answer costs; then the metadata answer too, so that
+        // nothing of this update is still on its way when the next starts.
+        ASSERT_TRUE (road.waitFor (updateFinished, 2000));
+        ASSERT_TRUE (pumpMessagesUntil ([&road] { return road.peer.isFinished(); }));
+        ASSERT_TRUE (road.device.waitUntilDelivered());
+        road.target.drain();
+
+        const auto written = road.device.getWrittenMessages();
+        ASSERT_GE (written.size(), 3u);
+        EXPECT_EQ (countStarts (written), 1);
+        EXPECT_EQ (written[1].message.getRawData()[3], 0x0B);   // the version, then the select
+        EXPECT_EQ (written[2].message.getRawData()[3], 0x7F);
+        EXPECT_TRUE (road.peer.getErrors().isEmpty()) << road.peer.getErrors().joinIntoString (", ");
+        ASSERT_EQ (road.peer.getSections().size(), 1u);
+        EXPECT_EQ (road.peer.getSections()[0].data, payload);
+    }
+}
+
+// A failed write closes the port pair from within the send, and the close waits for the delivery that
+// holds START's answer: that answer gives up its wait for the send instead of holding the close up.
+TEST (FirmwareUpdateRoad, AStartWriteThatFailsAfterItsAnswerClosesThePortsAtOnce)
+{
+    UpdateRoad road;
+    ASSERT_TRUE (road.connect());
+    holdMessageThreadWritesPastTheirAnswers (road.device, [] { throw std::runtime_error ("the write failed after the device had START"); });
+    double took = 0;
+
+    runWithinSeconds (5, "a START write that fails", [&]
+                      {
+                          const auto began = juce::Time::getMillisecondCounterHiRes();
+                          EXPECT_TRUE (road.start (FirmwareFileBuilder().section (0x00, FirmwareFileBuilder::pattern (10))));
+                          took = juce::Time::getMillisecondCounterHiRes() - began;
+                      });
+
+    EXPECT_LT (took, 500.0);
+    EXPECT_FALSE (MIDIManager::getInstance()->getPortPair().hasOutput());
+    ASSERT_TRUE (road.device.waitUntilDelivered());
+    EXPECT_EQ (road.device.getNumWritten(), 1);     // START only: its answer went with the ports
+    road.device.setAfterWritten (nullptr);
 }

@@ -106,10 +106,14 @@ void State::write (const juce::MidiMessage& message)
     written.push_back ({ message, juce::Time::getMillisecondCounterHiRes() });
     changed.notify_all();
     const auto hook = onWritten;
+    const auto after = afterWritten;
     guard.unlock();
 
     if (hook)
         hook (message);
+
+    if (after)
+        after();
 }
 
 void State::deliverAll()
@@ -155,23 +159,6 @@ VirtualMidiDevice::~VirtualMidiDevice()
 {
     state->locked ([] (State& s) { s.shuttingDown = true; s.writeBlocked = false; s.changed.notify_all(); });
     inputThread.join();
-}
-
-void VirtualMidiDevice::sendToHostAfterMessageThreadCall (const juce::MidiMessage& m)
-{
-    if (! juce::MessageManager::existsAndIsCurrentThread())
-        return sendToHost (m);
-
-    state->locked ([&m] (State& s) { s.heldForMessageThread.push_back (m); });
-    juce::MessageManager::callAsync ([s = state]
-                                     {
-                                         s->locked ([] (State& st)
-                                                    {
-                                                        st.queue.insert (st.queue.end(), st.heldForMessageThread.begin(), st.heldForMessageThread.end());
-                                                        st.heldForMessageThread.clear();
-                                                        st.changed.notify_all();
-                                                    });
-                                     });
 }
 
 int VirtualMidiDevice::getNumStartedInputs() const

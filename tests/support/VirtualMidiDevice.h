@@ -40,9 +40,9 @@ public:
         int blockedWrites = 0, openOutputs = 0, outputDestructionsBegun = 0;
         std::vector<WrittenMessage> written;
         std::function<void (const juce::MidiMessage&)> onWritten;
+        std::function<void()> afterWritten;         // on the writing thread, once the device has the message, before the write returns
         std::function<void()> beforeCallback;       // on the input thread, once an input is found started, before its callback
         std::deque<juce::MidiMessage> queue;
-        std::deque<juce::MidiMessage> heldForMessageThread;     // queued once the message thread is free again
         std::optional<juce::MidiMessage> greeting;
         std::vector<Input*> inputs;
     };
@@ -59,14 +59,12 @@ public:
     void clearWritten()                     { state->locked ([] (State& s) { s.written.clear(); }); }
     void sendToHost (const juce::MidiMessage& m)    { state->locked ([&m] (State& s) { s.queue.push_back (m); s.changed.notify_all(); }); }
 
-    /** As sendToHost, but a message sent during a call on the message thread is queued only once that call
-        has returned: the host's writing call is over before the answer comes, as with a real device.
-    */
-    void sendToHostAfterMessageThreadCall (const juce::MidiMessage& m);
-
     void setGreeting (const juce::MidiMessage& m)   { state->locked ([&m] (State& s) { s.greeting = m; }); }  // delivered as soon as an input starts
     void setOnMessageWritten (std::function<void (const juce::MidiMessage&)> hook)  { state->locked ([&] (State& s) { s.onWritten = std::move (hook); }); }
     void setBeforeCallback (std::function<void()> hook)     { state->locked ([&] (State& s) { s.beforeCallback = std::move (hook); }); }
+    /** Holds the writing thread after the device has a message (and may have answered it), as a thread
+        descheduled on its way back from a write is held. */
+    void setAfterWritten (std::function<void()> hook)       { state->locked ([&] (State& s) { s.afterWritten = std::move (hook); }); }
 
     std::vector<WrittenMessage> getWrittenMessages() const  { return state->locked ([] (State& s) { return s.written; }); }
     int getNumWritten() const               { return state->locked ([] (State& s) { return (int) s.written.size(); }); }
@@ -77,7 +75,7 @@ public:
     juce::String getOutputIdentifier() const;
     juce::String getInputIdentifier() const;
 
-    bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && s.heldForMessageThread.empty() && ! s.delivering; }); }
+    bool waitUntilDelivered (int ms = 2000) const           { return state->waitFor (ms, [] (State& s) { return s.queue.empty() && ! s.delivering; }); }
     bool waitUntilDelivering (int ms = 2000) const          { return state->waitFor (ms, [] (State& s) { return s.delivering; }); }
     /** Until this many outputs have begun their destruction, which may then wait for a running delivery. */
     bool waitUntilOutputDestructionsBegun (int count, int ms = 2000) const  { return state->waitFor (ms, [count] (State& s) { return s.outputDestructionsBegun >= count; }); }

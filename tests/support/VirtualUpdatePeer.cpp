@@ -69,8 +69,6 @@ struct VirtualUpdatePeer::State
 
         if (fault == Fault::quiet || fault == Fault::vanish)
             withheld = answer;
-        else if (step == Step::start)
-            device->sendToHostAfterMessageThreadCall (juce::MidiMessage (answer.data(), (int) answer.size()));   // the host ignores what comes while it sends START
         else
             send (answer);
 

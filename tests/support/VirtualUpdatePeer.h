@@ -5,8 +5,8 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 /** The device side of an update, taught to a VirtualMidiDevice through its written-message hook.
-    It answers each step as a device does (not the version message, nor a repeated header; START only
-    once the call on the message thread that wrote it has returned), checks
+    It answers each step as a device does, on the device's thread as soon as the message is written
+    (not the version message, nor a repeated header), checks
     the blocks and block counts, reassembles the sections, and lists what a correct host never
     sends in getErrors(), which START clears. Any thread may call it.
 */
