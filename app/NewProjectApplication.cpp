@@ -53,12 +53,23 @@ namespace
         return juce::Desktop::getInstance().getDefaultLookAndFeel()
                    .findColour (juce::ResizableWindow::backgroundColourId);
     }
+
+   #if JUCE_LINUX || JUCE_BSD
+    // On X11 a window put on the desktop at once is mapped there and then, small and without
+    // size limits, when the native title bar makes the framework recreate it; a tiling window
+    // manager decides at that first map to tile it. So the window goes on the desktop only once
+    // it has its size, place and limits.
+    constexpr bool addedToDesktopOnceBuilt = true;
+   #else
+    constexpr bool addedToDesktopOnceBuilt = false;
+   #endif
 }
 
 NewProjectApplication::MainWindow::MainWindow (juce::String name)
     : juce::DocumentWindow (name,
                             defaultWindowBackground(),
-                            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton)
+                            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton,
+                            ! addedToDesktopOnceBuilt)
 {
     setUsingNativeTitleBar (true);
 
@@ -67,6 +78,16 @@ NewProjectApplication::MainWindow::MainWindow (juce::String name)
     fixedArea = getLocalBounds();
 
     centreWithSize (getWidth(), getHeight());
+
+    if (addedToDesktopOnceBuilt)
+    {
+        // Not visible yet, so the framework makes the native window at this size and place
+        // without mapping it. It leaves the limits out of the size hints it writes there: they
+        // go in here, before the map, whatever else the framework does on the way.
+        addToDesktop();
+        publishSizeLimits();
+    }
+
     setVisible (true);
 }
 

@@ -54,6 +54,27 @@ struct XClient
     Display* const display = XOpenDisplay (nullptr);
 };
 
+/** The session under the test's window manager, which runs before the window is made. */
+struct ManagedSession : public Session
+{
+    void SetUp() override   { ASSERT_TRUE (manager.isRunning()); Session::SetUp(); }
+
+    TestWindowManager manager;
+};
+
+// Tiling window managers float a window whose first map carries min = max size hints, at that size, and tile any other.
+TEST_F (ManagedSession, TheWindowAsksToBeMappedOnlyOnceItHasItsFixedSizeAndItsSizeLimits)
+{
+    const auto first = manager.getFirstMap();
+    ASSERT_TRUE (first.has_value());
+    EXPECT_EQ (first->window, (unsigned long) app.getMainWindow()->getPeer()->getNativeHandle());
+    EXPECT_EQ (first->area.getWidth(), 650) << first->area.toString();
+    EXPECT_EQ (first->area.getHeight(), 414) << first->area.toString();
+    EXPECT_EQ (first->minimumSize, (std::array<int, 2> { 650, 414 }));
+    EXPECT_EQ (first->maximumSize, (std::array<int, 2> { 650, 414 }));
+    EXPECT_LT ((first->area.getCentre() - juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea.getCentre()).getDistanceFromOrigin(), 1.5f) << first->area.toString();
+}
+
 TEST_F (Session, TheWindowKeepsItsSizeAndTellsTheWindowManagerItsLimitsWhateverMovesOrResizesIt)
 {
     auto& window = *app.getMainWindow();

@@ -1,11 +1,18 @@
+// The framework's own X11 calls, through which a map is answered at once.
+#define JUCE_GUI_BASICS_INCLUDE_XHEADERS 1
+
 #include "tests/e2e/TestWindowManager.h"
 
+#include <juce_gui_basics/juce_gui_basics.h>
+
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace
 {
     Display* refusedDisplay = nullptr;
     bool redirectRefused = false;
+    TestWindowManager* answeringMaps = nullptr;
 
     // Only one client may redirect the root's children: another gets BadAccess.
     int noteRefusal (Display* display, XErrorEvent* error)
@@ -30,12 +37,28 @@ TestWindowManager::TestWindowManager (unsigned long managedWindow)
     XSync (display, False);
     XSetErrorHandler (previousHandler);
     running = ! redirectRefused;
+
+    if (running)
+    {
+        // The framework loads its X11 functions afresh when it first opens its display: after that, not before.
+        juce::XWindowSystem::getInstance();
+        auto& map = juce::X11Symbols::getInstance()->xMapWindow;
+        frameworkMap = map;
+        map = mapAndAnswer;
+        answeringMaps = this;
+    }
 }
 
 TestWindowManager::~TestWindowManager()
 {
     if (display == nullptr)
         return;
+
+    if (answeringMaps == this)
+    {
+        juce::X11Symbols::getInstance()->xMapWindow = frameworkMap;
+        answeringMaps = nullptr;
+    }
 
     XSelectInput (display, DefaultRootWindow (display), NoEventMask);
     XSync (display, False);
@@ -52,12 +75,56 @@ void TestWindowManager::handleEvents()
         XNextEvent (display, &event);
 
         if (event.type == MapRequest)
+        {
+            record (event.xmaprequest.window);
             XMapWindow (display, event.xmaprequest.window);
+        }
         else if (event.type == ConfigureRequest)
             answer (event);
     }
 
     XFlush (display);
+}
+
+void TestWindowManager::record (unsigned long requester)
+{
+    if (requester != window || firstMap.has_value())
+        return;
+
+    Map map;
+    map.window = requester;
+
+    ::Window root = 0;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+
+    if (XGetGeometry (display, requester, &root, &x, &y, &width, &height, &border, &depth) != 0)
+        map.area = { x, y, (int) width, (int) height };
+
+    XSizeHints hints {};
+    long supplied = 0;
+
+    if (XGetWMNormalHints (display, requester, &hints, &supplied) != 0)
+    {
+        if ((hints.flags & PMinSize) != 0)   map.minimumSize = { { hints.min_width, hints.min_height } };
+        if ((hints.flags & PMaxSize) != 0)   map.maximumSize = { { hints.max_width, hints.max_height } };
+    }
+
+    firstMap = map;
+}
+
+void TestWindowManager::mapAndAnswer (Display* client, ::Window requester)
+{
+    // Other processes share the server: only a window of this one is taken as the one to manage.
+    if (answeringMaps->window == 0)
+        answeringMaps->window = requester;
+
+    answeringMaps->frameworkMap (client, requester);
+
+    // Once both round trips are done, the server has taken the request and the map request is here.
+    XSync (client, False);
+    XSync (answeringMaps->display, False);
+    answeringMaps->handleEvents();
 }
 
 void TestWindowManager::answer (const XEvent& event)

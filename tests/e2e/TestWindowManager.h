@@ -2,6 +2,9 @@
 
 #include <juce_graphics/juce_graphics.h>
 
+#include <array>
+#include <optional>
+
 // Xlib's macros (None, Bool) would clash with what includes this: its types are named here without it.
 struct _XDisplay;
 union _XEvent;
@@ -13,12 +16,15 @@ union _XEvent;
     manager that lets a window have its size does. Every other window's requests pass on unchanged, so
     other clients of the same server see no difference.
 
-    Nothing happens between calls to handleEvents: the caller pumps it together with the message loop.
+    Nothing happens between calls to handleEvents, except that a map asked for by this process is answered
+    before the framework goes on: the window manager sees a window as it is when it asks to be mapped, as a
+    real one that decides there and then whether to tile it or let it float.
 */
 class TestWindowManager
 {
 public:
-    explicit TestWindowManager (unsigned long managedWindow);
+    /** Manages the given window; with none, the first window that this process asks to map. */
+    explicit TestWindowManager (unsigned long managedWindow = 0);
 
     /** Stops redirecting, then passes on the requests that came before, so none is lost. */
     ~TestWindowManager();
@@ -41,14 +47,28 @@ public:
     /** The managed window's requests for a size since the last call. */
     int takeResizeRequests()            { const auto n = resizeRequests; resizeRequests = 0; return n; }
 
+    /** The managed window as it was when it first asked to be mapped. */
+    struct Map
+    {
+        unsigned long window = 0;
+        juce::Rectangle<int> area;
+        std::array<int, 2> minimumSize {}, maximumSize {};   // from its size hints; { 0, 0 } when not given
+    };
+
+    std::optional<Map> getFirstMap() const      { return firstMap; }
+
 private:
     void answer (const _XEvent& configureRequest);
+    void record (unsigned long requester);
+    static void mapAndAnswer (_XDisplay*, unsigned long);
 
     _XDisplay* const display;
-    const unsigned long window;
+    unsigned long window;
     juce::Rectangle<int> imposed;
     int resizeRequests = 0;
     bool running = false;
+    std::optional<Map> firstMap;
+    void (*frameworkMap) (_XDisplay*, unsigned long) = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE (TestWindowManager)
 };
