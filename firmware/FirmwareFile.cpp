@@ -1,6 +1,7 @@
 #include "firmware/FirmwareFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <numeric>
 #include <sys/stat.h>
@@ -41,8 +42,8 @@ namespace
 
         /** True when the open file still has the size, times and identity it had when it was
             opened. Bytes read in several steps come from one version of the file only if
-            nothing wrote to it, truncated it or replaced it in place meanwhile, and every such
-            change moves the change time at least.
+            nothing wrote to it, truncated it or replaced it in place meanwhile; a write call,
+            truncation or rename begun meanwhile moves the change time at least.
         */
         bool isUnchanged() const
         {
@@ -63,7 +64,7 @@ namespace
 
             while (done < count)
             {
-                const auto chunk = (size_t) juce::jmin (count - done, (juce::int64) (1 << 20));
+                const auto chunk = (size_t) juce::jmin (count - done, chunkBytes);
                 const auto got = ::read (descriptor, buffer + done, chunk);
 
                 if (got == 0)
@@ -83,7 +84,38 @@ namespace
             return done;
         }
 
+        /** True when the file, read again from its start, gives exactly these bytes. The times
+            that isUnchanged() compares do not show every write: the kernel moves them when a
+            write begins, so the bytes of one begun before the file was opened land unseen
+            during the read; writes through a shared mapping move no time at all, and a file
+            system that keeps whole seconds hides a rewrite within the same second. Bytes that
+            read the same twice held still in between; only a writer that stalls midway for the
+            whole of both reads leaves a mix that reads the same. Compared a chunk at a time, so
+            that a large file is not held twice.
+        */
+        bool readsAgainAs (const juce::uint8* expected, juce::int64 count) const
+        {
+            std::vector<juce::uint8> chunk ((size_t) juce::jmin (count, chunkBytes));
+
+            for (juce::int64 done = 0; done < count;)
+            {
+                const auto got = ::pread (descriptor, chunk.data(), (size_t) juce::jmin (count - done, chunkBytes), (off_t) done);
+
+                if (got < 0 && errno == EINTR)
+                    continue;
+
+                if (got <= 0 || std::memcmp (chunk.data(), expected + done, (size_t) got) != 0)
+                    return false;
+
+                done += got;
+            }
+
+            return true;
+        }
+
     private:
+        static constexpr juce::int64 chunkBytes = 1 << 20;
+
         void close()
         {
             if (descriptor >= 0)
@@ -99,9 +131,9 @@ namespace
     };
 
     /** Opens the file as a RegularFile and lets `reader (source, size)` fill `data`, returning
-        how many bytes it keeps, or -1 to refuse. What was read is kept only when the file did
-        not change meanwhile: bytes read in several steps could mix two versions of it. A
-        refused or failed read leaves `data` empty.
+        how many bytes it keeps, or -1 to refuse. What was read is kept only when the same bytes
+        read again and the file did not change meanwhile: bytes read while something writes the
+        file could mix two versions of it. A refused or failed read leaves `data` empty.
     */
     template <typename Reader>
     bool readGuarded (const juce::File& file, std::vector<juce::uint8>& data, Reader&& reader)
@@ -118,7 +150,7 @@ namespace
         {
             const auto got = reader (source, size);
 
-            if (got >= 0 && source.isUnchanged())
+            if (got >= 0 && source.readsAgainAs (data.data(), got) && source.isUnchanged())
             {
                 data.resize ((size_t) got);
                 return true;

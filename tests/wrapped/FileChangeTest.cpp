@@ -14,7 +14,8 @@ extern "C" ssize_t __real_read (int descriptor, void* buffer, size_t count);
 namespace
 {
     /** What happens at the first read of one file (by device and inode): the read takes at most
-        `firstReadLimit` bytes, then `action` runs before the read returns, on the reading thread.
+        `firstReadLimit` bytes, `misread` may change what it got (the file stays as it is), then
+        `action` runs before the read returns, on the reading thread.
     */
     struct BetweenReads
     {
@@ -22,6 +23,7 @@ namespace
         ino_t inode = 0;
         size_t firstReadLimit = 0;
         std::function<void()> action;
+        std::function<void (juce::uint8* bytes, ssize_t got)> misread;
     };
 
     std::mutex hookLock;
@@ -55,6 +57,10 @@ extern "C" ssize_t __wrap_read (int descriptor, void* buffer, size_t count)
         return __real_read (descriptor, buffer, count);
 
     const auto got = __real_read (descriptor, buffer, std::min (count, taken->firstReadLimit));
+
+    if (taken->misread)
+        taken->misread (static_cast<juce::uint8*> (buffer), got);
+
     taken->action();
     ++hookRuns;
     return got;
@@ -65,12 +71,13 @@ namespace
     /** Arms the hook for a file for the life of the object. */
     struct ScopedBetweenReads
     {
-        ScopedBetweenReads (const juce::File& file, size_t firstReadLimit, std::function<void()> action)
+        ScopedBetweenReads (const juce::File& file, size_t firstReadLimit, std::function<void()> action,
+                            std::function<void (juce::uint8*, ssize_t)> misread = {})
         {
             struct stat info {};
             EXPECT_EQ (::stat (file.getFullPathName().toRawUTF8(), &info), 0);
             const std::lock_guard<std::mutex> guard (hookLock);
-            hook = BetweenReads { info.st_dev, info.st_ino, firstReadLimit, std::move (action) };
+            hook = BetweenReads { info.st_dev, info.st_ino, firstReadLimit, std::move (action), std::move (misread) };
             hookArmed = true;
             runsBefore = hookRuns.load();
         }
@@ -230,4 +237,35 @@ TEST (FileChangedWhileRead, TheStartOfAFileReadInTwoStepsIsRefusedWhenTheFileCha
         EXPECT_TRUE (between.ran());
         EXPECT_EQ (start, changes ? std::vector<juce::uint8>() : std::vector<juce::uint8> (oldBytes.begin(), oldBytes.begin() + 32));
     }
+}
+
+TEST (FileChangedWhileRead, BytesReadOtherThanTheFileHoldsAreRefusedThoughTheFileShowsNoChange)
+{
+    // As a write begun before the read gives: its times moved before the first look at them, and
+    // its bytes land during the read. Here only the first read sees them: another version.
+    const auto bytes = FirmwareFileBuilder().version (1, 2, 3, 4).section (0x00, FirmwareFileBuilder::pattern (300)).build();
+    const auto otherVersion = [] (juce::uint8* read, ssize_t got) { if (got >= 32) read[29] = 9; };
+    const juce::TemporaryFile temporary (".bin");
+    const auto file = temporary.getFile();
+    ASSERT_TRUE (file.replaceWithData (bytes.getData(), bytes.getSize()));
+
+    {
+        UpdateRoad road;
+        ASSERT_TRUE (road.connect());
+        const ScopedBetweenReads between (file, (size_t) (FirmwareHeader::headerSize + 5 * FirmwareHeader::entrySize), [] {}, otherVersion);
+
+        EXPECT_FALSE (road.start (file));
+        EXPECT_TRUE (between.ran());
+        EXPECT_EQ (road.target.drain(), (std::vector<int> { 240, 248 }));
+        const auto written = road.device.getWrittenMessages();
+        EXPECT_TRUE (std::none_of (written.begin(), written.end(), isUpdateMessage));
+    }
+
+    // The version label's read of the file's start.
+    const ScopedBetweenReads between (file, 32, [] {}, otherVersion);
+    std::vector<juce::uint8> start;
+
+    EXPECT_FALSE (FirmwareFile::readFileStart (file, 32, start));
+    EXPECT_TRUE (between.ran());
+    EXPECT_EQ (start, std::vector<juce::uint8>());
 }
