@@ -2,6 +2,7 @@
 #include "device/KRMIDIDeviceManager.h"
 #include "device/MIDIManager.h"
 #include "device/MIDIPortPair.h"
+#include "device/MessageThreadLock.h"
 #include "device/PresetManager.h"
 #include "device/ReceivedMsgHandle.h"
 #include "tests/support/MessageLoop.h"
@@ -265,4 +266,51 @@ TEST (PortPair, CloseDoesNotReturnWhileADeliveryIsStillInsideTheCallback)
         closer.join();
         EXPECT_FALSE (insideAtReturn);
     });
+}
+
+// A write on the message thread holds the output while another thread closes the pair and opens its input again;
+// the write then drops the last hold on the old output on the message thread, whose destruction waits for the
+// device's delivery lock, while a delivery through the new input holds that lock and waits for the message thread.
+TEST (PortPair, AWriteOnTheMessageThreadThatOutlivesACloseElsewhereReleasesTheOldOutputWhileADeliveryWaitsForThatThread)
+{
+    const auto frame = toMessage ({ 0xF0, 0x7E, 0x48, 0x01, 0xF7 });
+    PortPairOnDevice link;
+    link.pair.setOutputDevice (0, "Norvo");
+    ASSERT_TRUE (link.pair.openOutput());
+    link.reopen();
+
+    std::atomic<bool> waiting { false };
+    std::atomic<int> outputsAfterClose { -1 };
+    link.onDelivery = [&waiting] { waiting = true; const MessageThreadLock lock; };
+    link.device.setWriteBlocked (true);
+
+    const auto waitFor = [] (const std::function<bool()>& condition)
+    {
+        for (int ms = 0; ms < 2000 && ! condition(); ++ms)
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+        return condition();
+    };
+
+    std::thread other ([&]
+    {
+        if (waitFor ([&] { return link.device.getNumBlockedWrites() == 1; }))
+        {
+            link.pair.close();
+            outputsAfterClose = link.device.getNumOpenOutputs();
+            link.reopen();
+            link.device.sendToHost (frame);
+            EXPECT_TRUE (waitFor ([&] { return waiting.load(); })) << "no delivery reached the callback";
+        }
+
+        link.device.setWriteBlocked (false);
+    });
+
+    runWithinSeconds (5, "a write that releases the old output", [&] { link.pair.writeNow (frame); });
+    other.join();
+
+    EXPECT_EQ (outputsAfterClose, 1) << "the write held the old output past the close";
+    EXPECT_EQ (link.device.getNumOpenOutputs(), 0);
+    EXPECT_TRUE (link.device.waitUntilDelivered());
+    EXPECT_EQ (link.device.getNumWritten(), 1);
 }

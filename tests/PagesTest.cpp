@@ -108,6 +108,52 @@ TEST_F (Pages, AnEmptyPathIsAskedForAndOnlyContinueInTheBackUpWarningEntersUpdat
     }
 }
 
+// Pressed through the page of a connected device in its normal mode: "继续" switches it into update mode, "取消" does not.
+TEST_F (Pages, InChineseTheBackUpWarningAndItsTwoButtonsComeFromTheChineseTable)
+{
+    if (std::getenv ("DISPLAY") == nullptr)
+        GTEST_SKIP() << "alert windows need a display";
+
+    const std::vector<juce::uint8> modeSwitch { 0xF0, 0x21, 0x25, 0x7E, 0x4D, 0x5A, 0x2D, 0x0A, 0x12, 0x04, 0x00,
+                                                0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7 };
+    use ("zh_CN", true);
+    connect();
+    answer (1);
+    auto& page = main->getConnectedView();
+    ASSERT_TRUE (isOnlyPageShown (page) && page.updateButton.isVisible());
+
+    for (const bool continued : { false, true })
+    {
+        const auto pressed = juce::String::fromUTF8 (continued ? "继续" : "取消");
+        takeWritten();
+        page.updateButton.triggerClick();
+        auto* alert = waitForAlertWindow();
+        ASSERT_NE (alert, nullptr);
+        EXPECT_EQ (alert->getName() + "|" + getAlertMessage (*alert),
+                   juce::String::fromUTF8 ("提示|为防止固件更新过程中的意外情况, \n 请务必备份您的音色。 \n 您确定要继续吗？"));
+        EXPECT_EQ (alert->getAlertType(), juce::MessageBoxIconType::NoIcon);
+
+        std::vector<juce::TextButton*> buttons;
+
+        for (auto* child : alert->getChildren())
+            if (auto* button = dynamic_cast<juce::TextButton*> (child))
+                buttons.push_back (button);
+
+        std::sort (buttons.begin(), buttons.end(), [] (auto* a, auto* b) { return a->getX() < b->getX(); });
+        ASSERT_EQ (buttons.size(), 2u);
+        EXPECT_EQ (buttons[0]->getButtonText() + "|" + buttons[1]->getButtonText(), juce::String::fromUTF8 ("取消|继续"));
+
+        const auto toPress = std::find_if (buttons.begin(), buttons.end(), [&pressed] (auto* b) { return b->getButtonText() == pressed; });
+        ASSERT_NE (toPress, buttons.end()) << pressed;
+        (*toPress)->triggerClick();
+        EXPECT_TRUE (pumpMessagesUntil ([] { return findAlertWindows().empty(); }));
+
+        // The device-state request may go out meanwhile; only the mode switch counts here.
+        const auto written = takeWritten();
+        EXPECT_EQ (std::count (written.begin(), written.end(), modeSwitch), continued ? 1 : 0) << pressed;
+    }
+}
+
 TEST_F (Pages, TheHelpButtonAndTheBackArrowSwitchBetweenTheDisconnectedPageFaces)
 {
     auto& page = main->getDisconnectedView();
