@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
 #include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +31,8 @@ namespace
 
             descriptor = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 
-            if (descriptor >= 0 && (::fstat (descriptor, &opened) != 0 || ! S_ISREG (opened.st_mode)))
+            // The lease comes before the look at the file, so what the look sees is what is read.
+            if (descriptor >= 0 && (! takeReadLease() || ::fstat (descriptor, &opened) != 0 || ! S_ISREG (opened.st_mode)))
                 close();
 
             size = descriptor >= 0 ? (juce::int64) opened.st_size : 0;
@@ -116,15 +118,46 @@ namespace
     private:
         static constexpr juce::int64 chunkBytes = 1 << 20;
 
+        /** Asks the kernel for a read lease, which it refuses while any process, this one
+            included, holds the file open for writing or has it mapped shared and writable: a
+            writer paused midway leaves a half-written file that holds still and reads the same
+            twice, so only the kernel can tell. Once granted, every open for writing and every
+            truncation waits until the lease is let go, so nothing can begin to write during the
+            read. False only when a writer is there; without a lease to be had (not the file's
+            owner, a file system without leases) the read goes on, guarded by the other checks.
+        */
+        bool takeReadLease()
+        {
+            // A writer that comes during the read makes the kernel signal the lease's holder,
+            // with SIGIO unless told otherwise, and SIGIO ends a process that does not handle
+            // it. SIGURG is ignored unless a handler is installed, and asking for it changes
+            // only this descriptor, never the process's signal dispositions.
+            if (::fcntl (descriptor, F_SETSIG, SIGURG) != 0)
+                return true;
+
+            if (::fcntl (descriptor, F_SETLEASE, F_RDLCK) == 0)
+            {
+                leased = true;
+                return true;
+            }
+
+            return errno != EAGAIN;
+        }
+
         void close()
         {
+            if (leased)
+                ::fcntl (descriptor, F_SETLEASE, F_UNLCK);
+
             if (descriptor >= 0)
                 ::close (descriptor);
 
             descriptor = -1;
+            leased = false;
         }
 
         int descriptor = -1;
+        bool leased = false;
         struct stat opened {};
 
         JUCE_DECLARE_NON_COPYABLE (RegularFile)

@@ -32,9 +32,11 @@ public:
 
     /** The first `count` bytes of a regular file, fewer when it is shorter. False, with no data,
         for anything that is not a regular file (a symlink counts as what it points to), cannot
-        be read or changed while it was read (its size, modification or change time, device or
-        inode as the open file shows them before and after, or bytes that read differently a
-        second time). Never blocks on a FIFO or a device.
+        be read, is held open for writing or mapped shared and writable by any process (where
+        the kernel grants a read lease, which then holds back any writer until the read ends),
+        or changed while it was read (its size, modification or change time, device or inode as
+        the open file shows them before and after, or bytes that read differently a second
+        time). Never blocks on a FIFO or a device.
     */
     static bool readFileStart (const juce::File& file, size_t count, std::vector<juce::uint8>& data);
 

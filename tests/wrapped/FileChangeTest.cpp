@@ -1,15 +1,21 @@
 #include "firmware/FirmwareFile.h"
+#include "tests/support/TimeLimit.h"
 #include "tests/support/UpdateRoad.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdarg>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" ssize_t __real_read (int descriptor, void* buffer, size_t count);
+extern "C" ssize_t __real_pread (int descriptor, void* buffer, size_t count, off_t offset);
+extern "C" int __real_fcntl (int descriptor, int command, ...);
 
 namespace
 {
@@ -30,6 +36,7 @@ namespace
     std::optional<BetweenReads> hook;
     std::atomic<bool> hookArmed { false };
     std::atomic<int> hookRuns { 0 };
+    std::atomic<int> descriptorInRead { -1 };   // the descriptor whose read runs the action
 
     /** The hook, taken once, when this descriptor reads its file. */
     std::optional<BetweenReads> takeHook (int descriptor)
@@ -61,6 +68,7 @@ extern "C" ssize_t __wrap_read (int descriptor, void* buffer, size_t count)
     if (taken->misread)
         taken->misread (static_cast<juce::uint8*> (buffer), got);
 
+    descriptorInRead = descriptor;
     taken->action();
     ++hookRuns;
     return got;
@@ -68,6 +76,85 @@ extern "C" ssize_t __wrap_read (int descriptor, void* buffer, size_t count)
 
 namespace
 {
+    struct FileIdentity
+    {
+        dev_t device = 0;
+        ino_t inode = 0;
+
+        bool isOpenAs (int descriptor) const
+        {
+            struct stat info {};
+            return ::fstat (descriptor, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+        }
+    };
+
+    FileIdentity identityOf (const juce::File& file)
+    {
+        struct stat info {};
+        EXPECT_EQ (::stat (file.getFullPathName().toRawUTF8(), &info), 0);
+        return { info.st_dev, info.st_ino };
+    }
+
+    std::atomic<int> leaseRefusal { 0 };   // the error every read lease asked for gets; 0: the kernel answers
+    std::atomic<int> leasesAsked { 0 };
+
+    std::mutex interruptedLock;
+    std::optional<FileIdentity> interrupted;   // the next pread of this file fails with EINTR
+}
+
+extern "C" int __wrap_fcntl (int descriptor, int command, ...)
+{
+    // As the C library reads it: one argument, a pointer or an int, or none.
+    va_list arguments;
+    va_start (arguments, command);
+    auto* const argument = va_arg (arguments, void*);
+    va_end (arguments);
+
+    if (command == F_SETLEASE && (int) reinterpret_cast<intptr_t> (argument) == F_RDLCK)
+    {
+        ++leasesAsked;
+
+        if (const auto refusal = leaseRefusal.load(); refusal != 0)
+        {
+            errno = refusal;
+            return -1;
+        }
+    }
+
+    return __real_fcntl (descriptor, command, argument);
+}
+
+extern "C" ssize_t __wrap_pread (int descriptor, void* buffer, size_t count, off_t offset)
+{
+    {
+        const std::lock_guard<std::mutex> guard (interruptedLock);
+
+        if (interrupted.has_value() && interrupted->isOpenAs (descriptor))
+        {
+            interrupted.reset();
+            errno = EINTR;
+            return -1;
+        }
+    }
+
+    return __real_pread (descriptor, buffer, count, offset);
+}
+
+namespace
+{
+    /** Every read lease asked for is refused with this error for the life of the object, as on a
+        file system without leases (EINVAL) or for a file of another owner (EACCES).
+    */
+    struct ScopedLeaseRefused
+    {
+        explicit ScopedLeaseRefused (int error) : asksBefore (leasesAsked.load())   { leaseRefusal = error; }
+        ~ScopedLeaseRefused()                                                       { leaseRefusal = 0; }
+
+        bool leaseAsked() const     { return leasesAsked.load() > asksBefore; }
+
+        const int asksBefore;
+    };
+
     /** Arms the hook for a file for the life of the object. */
     struct ScopedBetweenReads
     {
@@ -157,6 +244,8 @@ namespace
     }
 }
 
+// Where no read lease can be had, nothing holds a writer back: the file's times and a second read
+// must show every change.
 TEST (FileChangedWhileRead, AFileRewrittenBetweenItsHeaderAndItsPayloadsIsRefusedAndOneReadWholeIsSentByteExact)
 {
     // Two files of one table: only the version and the payload bytes differ.
@@ -180,13 +269,15 @@ TEST (FileChangedWhileRead, AFileRewrittenBetweenItsHeaderAndItsPayloadsIsRefuse
         { "untouched", untouched, true },
     };
 
+    for (const auto refusal : { EINVAL, EACCES })
     for (const auto& row : rows)
     {
-        SCOPED_TRACE (row.name);
+        SCOPED_TRACE (juce::String (row.name) + (refusal == EINVAL ? ", on a file system without leases" : ", a file of another owner"));
         const juce::TemporaryFile temporary (".bin");
         const auto file = temporary.getFile();
         ASSERT_TRUE (file.replaceWithData (oldBytes.getData(), oldBytes.getSize()));
 
+        const ScopedLeaseRefused noLease (refusal);
         UpdateRoad road;
         ASSERT_TRUE (road.connect());
         const ScopedBetweenReads between (file, (size_t) (FirmwareHeader::headerSize + 5 * FirmwareHeader::entrySize),
@@ -194,6 +285,7 @@ TEST (FileChangedWhileRead, AFileRewrittenBetweenItsHeaderAndItsPayloadsIsRefuse
 
         EXPECT_EQ (road.start (file), row.accepted);
         EXPECT_TRUE (between.ran());
+        EXPECT_TRUE (noLease.leaseAsked());
 
         if (! row.accepted)
         {
@@ -230,6 +322,7 @@ TEST (FileChangedWhileRead, TheStartOfAFileReadInTwoStepsIsRefusedWhenTheFileCha
         const auto file = temporary.getFile();
         ASSERT_TRUE (file.replaceWithData (oldBytes.getData(), oldBytes.getSize()));
 
+        const ScopedLeaseRefused noLease (EINVAL);
         const ScopedBetweenReads between (file, 30, [&] { if (changes) inPlace (file, newBytes); });
         std::vector<juce::uint8> start;
 
@@ -268,4 +361,189 @@ TEST (FileChangedWhileRead, BytesReadOtherThanTheFileHoldsAreRefusedThoughTheFil
     EXPECT_FALSE (FirmwareFile::readFileStart (file, 32, start));
     EXPECT_TRUE (between.ran());
     EXPECT_EQ (start, std::vector<juce::uint8>());
+}
+
+//==============================================================================
+namespace
+{
+    constexpr size_t updateFirstRead = (size_t) (FirmwareHeader::headerSize + 5 * FirmwareHeader::entrySize);
+
+    /** What the process does with the signal a broken lease may send. */
+    std::vector<std::uintptr_t> leaseSignalDispositions()
+    {
+        std::vector<std::uintptr_t> handlers;
+
+        for (const auto signalNumber : { SIGIO, SIGURG })
+        {
+            struct sigaction action {};
+            ::sigaction (signalNumber, nullptr, &action);
+            handlers.push_back (reinterpret_cast<std::uintptr_t> (action.sa_handler));
+        }
+
+        return handlers;
+    }
+
+    /** Starts an update of the file on a road of its own, or reads its start as the version label does,
+        and tells whether the bytes read are those given.
+    */
+    bool readsAs (bool update, const juce::File& file, const juce::MemoryBlock& bytes, const juce::MemoryBlock& payload)
+    {
+        if (update)
+        {
+            UpdateRoad road;
+            const auto sections = road.connect() && road.start (file) && road.waitFor (updateFinished) ? road.peer.getSections() : decltype (road.peer.getSections()) {};
+            return sections.size() == 1 && sections[0].data == payload;
+        }
+
+        std::vector<juce::uint8> start;
+        return FirmwareFile::readFileStart (file, 32, start)
+                && start == std::vector<juce::uint8> (bytes.begin(), bytes.begin() + 32);
+    }
+}
+
+TEST (ReadLease, AFileHeldOpenForWritingOrMappedSharedAndWritableIsRefusedUntilItIsLetGo)
+{
+    // However still such a writer holds, it may be midway through the file: nothing of it is sent.
+    const auto payload = FirmwareFileBuilder::pattern (300);
+    const auto bytes = FirmwareFileBuilder().version (1, 2, 3, 4).section (0x00, payload).build();
+
+    for (const auto mapped : { false, true })
+    {
+        SCOPED_TRACE (mapped ? "mapped shared and writable, its descriptor closed" : "held open for writing");
+        const juce::TemporaryFile temporary (".bin");
+        const auto file = temporary.getFile();
+        ASSERT_TRUE (file.replaceWithData (bytes.getData(), bytes.getSize()));
+
+        auto writer = ::open (file.getFullPathName().toRawUTF8(), O_RDWR);
+        ASSERT_GE (writer, 0);
+        void* mapping = nullptr;
+
+        if (mapped)
+        {
+            mapping = ::mmap (nullptr, bytes.getSize(), PROT_READ | PROT_WRITE, MAP_SHARED, writer, 0);
+            ASSERT_NE (mapping, MAP_FAILED);
+            ::close (std::exchange (writer, -1));
+        }
+
+        {
+            UpdateRoad road;
+            ASSERT_TRUE (road.connect());
+            EXPECT_FALSE (road.start (file));
+            EXPECT_EQ (road.target.drain(), (std::vector<int> { updateStarted, fileNotCompatible }));
+            const auto written = road.device.getWrittenMessages();
+            EXPECT_TRUE (std::none_of (written.begin(), written.end(), isUpdateMessage));
+
+            std::vector<juce::uint8> start;
+            EXPECT_FALSE (FirmwareFile::readFileStart (file, 32, start));
+            EXPECT_TRUE (start.empty());
+        }
+
+        if (mapped)
+            ::munmap (mapping, bytes.getSize());
+        else
+            ::close (writer);
+
+        EXPECT_TRUE (readsAs (true, file, bytes, payload));
+        EXPECT_TRUE (readsAs (false, file, bytes, payload));
+    }
+}
+
+TEST (ReadLease, AWriterThatOpensTheFileDuringTheReadWaitsUntilItHasEndedAndTheFileAsItWasIsKept)
+{
+    const auto oldPayload = FirmwareFileBuilder::pattern (300, 1);
+    const auto oldBytes = FirmwareFileBuilder().version (1, 2, 3, 4).section (0x00, oldPayload).build();
+    const auto newBytes = FirmwareFileBuilder().version (9, 8, 7, 6).section (0x00, FirmwareFileBuilder::pattern (300, 2)).build();
+    const auto dispositionsBefore = leaseSignalDispositions();
+
+    for (const auto update : { true, false })
+    {
+        SCOPED_TRACE (update ? "the update's read" : "the version label's read");
+        const juce::TemporaryFile temporary (".bin");
+        const auto file = temporary.getFile();
+        ASSERT_TRUE (file.replaceWithData (oldBytes.getData(), oldBytes.getSize()));
+
+        std::atomic<bool> writerOpened { false };
+        bool openedDuringRead = false;
+        std::thread writer;
+
+        // In the middle of the read another program opens the file for writing and writes it anew. Its
+        // open waits for the lease, which the kernel then marks as breaking; without a lease it returns.
+        const auto openWriter = [&]
+        {
+            writer = std::thread ([&]
+            {
+                const auto descriptor = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY);
+                writerOpened = true;
+                writeAll (descriptor, newBytes);
+            });
+
+            for (int ms = 0; ms < 2000 && ! writerOpened && __real_fcntl (descriptorInRead.load(), F_GETLEASE) == F_RDLCK; ++ms)
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (20));
+            openedDuringRead = writerOpened;
+        };
+
+        runWithinSeconds (10, "a read that a writer waits for", [&]
+        {
+            const ScopedBetweenReads between (file, update ? updateFirstRead : 16, openWriter);
+            EXPECT_TRUE (readsAs (update, file, oldBytes, oldPayload));
+            EXPECT_TRUE (between.ran());
+            writer.join();
+        });
+
+        EXPECT_FALSE (openedDuringRead);
+        juce::MemoryBlock now;
+        EXPECT_TRUE (file.loadFileAsData (now) && now == newBytes);
+    }
+
+    EXPECT_EQ (leaseSignalDispositions(), dispositionsBefore);
+}
+
+TEST (SecondRead, AFileCutShortBetweenTheTwoReadsIsRefusedAtOnce)
+{
+    // Without a lease nothing holds a truncation back; the second read then meets the end early.
+    const auto bytes = FirmwareFileBuilder().version (1, 2, 3, 4).section (0x00, FirmwareFileBuilder::pattern (300)).build();
+    const ScopedLeaseRefused noLease (EINVAL);
+
+    for (const auto update : { true, false })
+    {
+        SCOPED_TRACE (update ? "the update's read" : "the version label's read");
+        const juce::TemporaryFile temporary (".bin");
+        const auto file = temporary.getFile();
+        ASSERT_TRUE (file.replaceWithData (bytes.getData(), bytes.getSize()));
+        const auto cut = [&] { EXPECT_EQ (::truncate (file.getFullPathName().toRawUTF8(), 20), 0); };
+
+        runWithinSeconds (5, "the read of a file cut short", [&]
+        {
+            const ScopedBetweenReads between (file, update ? updateFirstRead : 32, cut);
+            EXPECT_FALSE (readsAs (update, file, bytes, {}));
+            EXPECT_TRUE (between.ran());
+        });
+    }
+}
+
+TEST (SecondRead, ASecondReadInterruptedByASignalIsRetried)
+{
+    const auto payload = FirmwareFileBuilder::pattern (300);
+    const auto bytes = FirmwareFileBuilder().version (1, 2, 3, 4).section (0x00, payload).build();
+
+    for (const auto update : { true, false })
+    {
+        SCOPED_TRACE (update ? "the update's read" : "the version label's read");
+        const juce::TemporaryFile temporary (".bin");
+        const auto file = temporary.getFile();
+        ASSERT_TRUE (file.replaceWithData (bytes.getData(), bytes.getSize()));
+
+        {
+            const std::lock_guard<std::mutex> guard (interruptedLock);
+            interrupted = identityOf (file);
+        }
+
+        EXPECT_TRUE (readsAs (update, file, bytes, payload));
+
+        const std::lock_guard<std::mutex> guard (interruptedLock);
+        EXPECT_FALSE (interrupted.has_value()) << "the second read never came";
+        interrupted.reset();
+    }
 }
