@@ -82,6 +82,28 @@ TEST_F (Pages, AChosenFileShowsItsVersionAndIsRememberedAtOnce)
     }
 }
 
+// Both start images are larger than the button; the image must not resize it past the page's edge.
+TEST_F (Pages, TheStartButtonKeepsItsBoundsWhenAChosenFileEnablesIt)
+{
+    for (const juce::String lang : { "en", "zh" })
+    {
+        use ((lang + (lang == "en" ? "_GB" : "_CN")).toRawUTF8(), true);
+        connect();
+        answer (2);   // update mode: the file controls are shown
+        auto& page = main->getConnectedView();
+        ASSERT_TRUE (isOnlyPageShown (page) && page.startButton.isVisible()) << lang;
+        ASSERT_EQ (page.getBounds().toString(), juce::String ("0 0 650 414")) << lang;
+
+        for (const juce::String image : { "start_disabled_", "start_enabled_" })
+        {
+            EXPECT_EQ (page.startButton.getNormalImage(), resourceImage (image + lang + "_png")) << lang;
+            EXPECT_EQ (page.startButton.getBounds().toString(), juce::String ("499 235 79 28")) << image << lang;
+            EXPECT_TRUE (page.getLocalBounds().contains (page.startButton.getBounds())) << image << lang;
+            page.fileChosen (firmware ("norvo-" + lang + ".bin"));
+        }
+    }
+}
+
 TEST_F (Pages, AnEmptyPathIsAskedForAndOnlyContinueInTheBackUpWarningEntersUpdateModeWhileThePageLives)
 {
     if (std::getenv ("DISPLAY") == nullptr)
