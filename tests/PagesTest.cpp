@@ -82,6 +82,90 @@ TEST_F (Pages, AChosenFileShowsItsVersionAndIsRememberedAtOnce)
     }
 }
 
+// Both start images are larger than the button; the image must not resize it past the page's edge.
+TEST_F (Pages, TheStartButtonKeepsItsBoundsWhenAChosenFileEnablesIt)
+{
+    for (const juce::String lang : { "en", "zh" })
+    {
+        use ((lang + (lang == "en" ? "_GB" : "_CN")).toRawUTF8(), true);
+        connect();
+        answer (2);   // update mode: the file controls are shown
+        auto& page = main->getConnectedView();
+        ASSERT_TRUE (isOnlyPageShown (page) && page.startButton.isVisible()) << lang;
+        ASSERT_EQ (page.getBounds().toString(), juce::String ("0 0 650 414")) << lang;
+
+        for (const juce::String image : { "start_disabled_", "start_enabled_" })
+        {
+            EXPECT_EQ (page.startButton.getNormalImage(), resourceImage (image + lang + "_png")) << lang;
+            EXPECT_EQ (page.startButton.getBounds().toString(), juce::String ("499 235 79 28")) << image << lang;
+            EXPECT_TRUE (page.getLocalBounds().contains (page.startButton.getBounds())) << image << lang;
+            page.fileChosen (firmware ("norvo-" + lang + ".bin"));
+        }
+    }
+}
+
+// Mouse events go in through the window's peer, as the windowing system delivers them.
+TEST_F (Pages, ADragAClickAndTheWheelLeaveTheProgressBarWhereTheProgramSetIt)
+{
+    if (std::getenv ("DISPLAY") == nullptr)
+        GTEST_SKIP() << "mouse events are delivered through a window";
+
+    use ("en_GB", true);
+    auto& page = main->getUpdateView();
+    auto& bar = page.progressSlider;
+    main->getDisconnectedView().setVisible (false);
+    page.setVisible (true);
+    main->setVisible (true);
+    main->addToDesktop (0);
+    auto* peer = main->getPeer();
+    ASSERT_NE (peer, nullptr);
+
+    using Type = juce::MouseInputSource::InputSourceType;
+    const auto area = main->getLocalArea (&bar, bar.getLocalBounds()).toFloat();   // in the window
+    const auto left = area.getX() + 20.0f, right = area.getRight() - 10.0f, y = area.getCentreY();
+    const juce::ModifierKeys pressed (juce::ModifierKeys::leftButtonModifier);
+    auto time = juce::Time::currentTimeMillis();
+    const auto send = [&] (float x, juce::ModifierKeys mods)
+    {
+        peer->handleMouseEvent (Type::mouse, { x, y }, mods, juce::MouseInputSource::defaultPressure,
+                                juce::MouseInputSource::defaultOrientation, ++time);
+    };
+
+    for (const auto& [gesture, from, to, wheel] : { std::tuple { "drag to the right", left, right, 0.0f },
+                                                    { "drag to the left", right, left, 0.0f },
+                                                    { "click", right, right, 0.0f },
+                                                    { "wheel up", left, left, 0.5f },
+                                                    { "wheel down", left, left, -0.5f } })
+    {
+        page.setProgress (0.4);
+        settle();   // the value is posted to the message thread
+        ASSERT_EQ (bar.getValue(), 0.4) << gesture;
+
+        if (wheel != 0.0f)
+        {
+            // The bar ignores the wheel by itself too, not only through the slider's wheel setting.
+            for (const bool wheelSetting : { true, false })
+            {
+                bar.setScrollWheelEnabled (wheelSetting);
+                peer->handleMouseWheel (Type::mouse, { from, y }, ++time, { 0.0f, wheel, false, false, false });
+            }
+
+            EXPECT_EQ (juce::Desktop::getInstance().getMainMouseSource().getComponentUnderMouse(), &bar) << gesture;   // it reached the bar
+        }
+        else
+        {
+            send (from, {});
+            send (from, pressed);
+            EXPECT_TRUE (bar.isMouseButtonDown()) << gesture;   // the press reached the bar
+            send ((from + to) / 2.0f, pressed);
+            send (to, pressed);
+            send (to, {});
+        }
+
+        EXPECT_EQ (bar.getValue(), 0.4) << gesture;
+    }
+}
+
 TEST_F (Pages, AnEmptyPathIsAskedForAndOnlyContinueInTheBackUpWarningEntersUpdateModeWhileThePageLives)
 {
     if (std::getenv ("DISPLAY") == nullptr)
