@@ -5,6 +5,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -24,8 +25,8 @@ namespace
     }
 }
 
-TestWindowManager::TestWindowManager (unsigned long managedWindow)
-    : display (XOpenDisplay (nullptr)), window (managedWindow)
+TestWindowManager::TestWindowManager (unsigned long managedWindow, Frame frameToUse)
+    : display (XOpenDisplay (nullptr)), window (managedWindow), frame (frameToUse)
 {
     if (display == nullptr)
         return;
@@ -76,11 +77,23 @@ void TestWindowManager::handleEvents()
 
         if (event.type == MapRequest)
         {
-            record (event.xmaprequest.window);
+            if (event.xmaprequest.window == window && ! firstMap.has_value())
+            {
+                record (window);
+                XSelectInput (display, window, PropertyChangeMask);   // to count its size hints from now on
+                decorate (window);
+            }
+
             XMapWindow (display, event.xmaprequest.window);
         }
         else if (event.type == ConfigureRequest)
+        {
             answer (event);
+        }
+        else if (event.type == PropertyNotify && event.xproperty.window == window && event.xproperty.atom == XA_WM_NORMAL_HINTS)
+        {
+            ++sizeHintWrites;
+        }
     }
 
     XFlush (display);
@@ -88,9 +101,6 @@ void TestWindowManager::handleEvents()
 
 void TestWindowManager::record (unsigned long requester)
 {
-    if (requester != window || firstMap.has_value())
-        return;
-
     Map map;
     map.window = requester;
 
@@ -111,6 +121,24 @@ void TestWindowManager::record (unsigned long requester)
     }
 
     firstMap = map;
+}
+
+void TestWindowManager::decorate (unsigned long managed)
+{
+    if (frame == Frame::placesClient || frame == Frame::placesFrame)
+    {
+        // Format 32 property data is passed as longs, whatever their size.
+        const long extents[] { frameExtents[0], frameExtents[1], frameExtents[2], frameExtents[3] };
+        XChangeProperty (display, managed, XInternAtom (display, "_NET_FRAME_EXTENTS", False), XA_CARDINAL, 32, PropModeReplace,
+                         reinterpret_cast<const unsigned char*> (extents), 4);
+    }
+
+    // The frame takes the window's place, so the window itself lands inside it.
+    if (frame == Frame::placesFrame)
+        XMoveWindow (display, managed, firstMap->area.getX() + frameExtents[0], firstMap->area.getY() + frameExtents[2]);
+
+    if (frame == Frame::border)
+        XSetWindowBorderWidth (display, managed, (unsigned int) borderWidth);
 }
 
 void TestWindowManager::mapAndAnswer (Display* client, ::Window requester)
@@ -135,6 +163,9 @@ void TestWindowManager::answer (const XEvent& event)
     if (ours && (request.value_mask & (CWWidth | CWHeight)) != 0)
         ++resizeRequests;
 
+    if (ours)
+        ++configureRequests;
+
     if (ours && ! imposed.isEmpty())
     {
         resize (imposed);
@@ -149,7 +180,21 @@ void TestWindowManager::answer (const XEvent& event)
     changes.border_width = request.border_width;
     changes.sibling = request.above;
     changes.stack_mode = request.detail;
-    XConfigureWindow (display, request.window, (unsigned int) request.value_mask, &changes);
+    auto mask = (unsigned int) request.value_mask;
+
+    if (ours && frame == Frame::placesFrame)
+    {
+        changes.x += frameExtents[0];
+        changes.y += frameExtents[2];
+    }
+
+    if (ours && frame == Frame::border)
+    {
+        changes.border_width = borderWidth;
+        mask |= CWBorderWidth;
+    }
+
+    XConfigureWindow (display, request.window, mask, &changes);
 }
 
 void TestWindowManager::resize (juce::Rectangle<int> area)
