@@ -55,6 +55,13 @@ public:
         juce::Rectangle<int> fixedArea;
         juce::uint32 lastPaintMs = 0;
 
+       #if JUCE_LINUX || JUCE_BSD
+        void keepBackBufferAlive();
+
+        juce::uint32 lastKeepAliveMs = 0;
+        juce::VBlankAttachment keepAlive { this, [this] { keepBackBufferAlive(); } };
+       #endif
+
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
     };
 
