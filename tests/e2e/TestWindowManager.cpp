@@ -77,7 +77,9 @@ void TestWindowManager::handleEvents()
 
         if (event.type == MapRequest)
         {
-            if (event.xmaprequest.window == window && ! firstMap.has_value())
+            const bool first = event.xmaprequest.window == window && ! firstMap.has_value();
+
+            if (first)
             {
                 record (window);
                 XSelectInput (display, window, PropertyChangeMask);   // to count its size hints from now on
@@ -85,6 +87,12 @@ void TestWindowManager::handleEvents()
             }
 
             XMapWindow (display, event.xmaprequest.window);
+
+            if (first)
+            {
+                ::Window child = 0;
+                XTranslateCoordinates (display, window, DefaultRootWindow (display), 0, 0, &firstMap->placedAt.x, &firstMap->placedAt.y, &child);
+            }
         }
         else if (event.type == ConfigureRequest)
         {
@@ -159,11 +167,12 @@ void TestWindowManager::answer (const XEvent& event)
 {
     const auto& request = event.xconfigurerequest;
     const bool ours = request.window == window;
+    const bool managed = ours && firstMap.has_value();   // before its first map it is not managed yet: nothing around it
 
     if (ours && (request.value_mask & (CWWidth | CWHeight)) != 0)
         ++resizeRequests;
 
-    if (ours)
+    if (managed)
         ++configureRequests;
 
     if (ours && ! imposed.isEmpty())
@@ -182,13 +191,13 @@ void TestWindowManager::answer (const XEvent& event)
     changes.stack_mode = request.detail;
     auto mask = (unsigned int) request.value_mask;
 
-    if (ours && frame == Frame::placesFrame)
+    if (managed && frame == Frame::placesFrame)
     {
         changes.x += frameExtents[0];
         changes.y += frameExtents[2];
     }
 
-    if (ours && frame == Frame::border)
+    if (managed && frame == Frame::border)
     {
         changes.border_width = borderWidth;
         mask |= CWBorderWidth;

@@ -62,7 +62,7 @@ public:
     /** The managed window's requests for a size since the last call. */
     int takeResizeRequests()            { const auto n = resizeRequests; resizeRequests = 0; return n; }
 
-    /** The managed window's requests to be moved or resized, whatever they ask, since the last call. */
+    /** The managed window's requests to be moved or resized, whatever they ask, since its first map and the last call. */
     int takeConfigureRequests()         { const auto n = configureRequests; configureRequests = 0; return n; }
 
     /** How often the managed window's size hints were written since its first map and the last call. */
@@ -74,6 +74,7 @@ public:
         unsigned long window = 0;
         juce::Rectangle<int> area;
         std::array<int, 2> minimumSize {}, maximumSize {};   // from its size hints; { 0, 0 } when not given
+        juce::Point<int> placedAt;                           // where its content was once framed and mapped
     };
 
     std::optional<Map> getFirstMap() const      { return firstMap; }
