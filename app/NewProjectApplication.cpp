@@ -85,6 +85,7 @@ NewProjectApplication::MainWindow::MainWindow (juce::String name)
         // without mapping it. It leaves the limits out of the size hints it writes there: they
         // go in here, before the map, whatever else the framework does on the way.
         addToDesktop();
+        makeBackBufferBeforeTheMap();
         publishSizeLimits();
     }
 
@@ -156,6 +157,23 @@ void NewProjectApplication::MainWindow::keepBackBufferAlive()
     }
 }
 #endif
+
+void NewProjectApplication::MainWindow::makeBackBufferBeforeTheMap()
+{
+   #if JUCE_LINUX || JUCE_BSD
+    // The framework's first back buffer comes with a move to where it thinks the window is,
+    // minus the frame (see keepBackBufferAlive). Made at the first paint, after the map, that
+    // move takes the window away from where the window manager has just placed it (herbstluftwm
+    // lifts the title bar off the screen). Made here, while the window is not mapped, it asks for
+    // the place the window already has. The peer is asked directly: the window is not visible
+    // yet, so a repaint of the component would be ignored.
+    if (auto* peer = getPeer())
+    {
+        peer->repaint (getLocalBounds());
+        peer->performAnyPendingRepaintsNow();
+    }
+   #endif
+}
 
 void NewProjectApplication::MainWindow::askForFixedSize()
 {

@@ -50,6 +50,7 @@ public:
         void askForFixedSize();
         juce::Rectangle<int> physicalFixedArea() const;
         void publishSizeLimits();
+        void makeBackBufferBeforeTheMap();
 
         // The size that the content gave the window; empty until the content is set.
         juce::Rectangle<int> fixedArea;
