@@ -85,6 +85,7 @@ NewProjectApplication::MainWindow::MainWindow (juce::String name)
         // without mapping it. It leaves the limits out of the size hints it writes there: they
         // go in here, before the map, whatever else the framework does on the way.
         addToDesktop();
+        makeBackBufferBeforeTheMap();
         publishSizeLimits();
     }
 
@@ -124,14 +125,54 @@ void NewProjectApplication::MainWindow::paint (juce::Graphics& g)
 {
     juce::DocumentWindow::paint (g);
 
-    // The framework also rewrites the size hints when it makes the window's back buffer
-    // afresh: at the first paint, and at the first one after three idle seconds.
+    // The framework also rewrites the size hints, without the limits, when it makes the
+    // window's back buffer afresh: at the first paint, and after three seconds without one,
+    // which keepBackBufferAlive prevents while the window is shown. The gap here stays well
+    // clear of its one paint a second; after a stall of the message thread it tells the
+    // limits once more, which does no harm.
     const auto now = juce::Time::getMillisecondCounter();
 
-    if (lastPaintMs == 0 || now - lastPaintMs > 1000)
+    if (lastPaintMs == 0 || now - lastPaintMs > 2500)
         publishSizeLimits();
 
     lastPaintMs = now;
+}
+
+#if JUCE_LINUX || JUCE_BSD
+void NewProjectApplication::MainWindow::keepBackBufferAlive()
+{
+    // The framework drops the window's back buffer after three seconds without a paint and,
+    // making a new one at the next paint, moves the window to where it thinks it is minus the
+    // frame's extents, trusting the window manager to put the frame's corner there. Some put
+    // the window itself there (herbstluftwm) or add their border (bspwm): the window creeps
+    // at every such pause. One pixel painted every second keeps the buffer, so the position is
+    // never asked again. This runs at each vertical blank just before the framework decides
+    // whether to drop the buffer, so it holds even after the message thread has stalled.
+    const auto now = juce::Time::getMillisecondCounter();
+
+    if (now - lastKeepAliveMs >= 1000)
+    {
+        lastKeepAliveMs = now;
+        repaint (0, 0, 1, 1);
+    }
+}
+#endif
+
+void NewProjectApplication::MainWindow::makeBackBufferBeforeTheMap()
+{
+   #if JUCE_LINUX || JUCE_BSD
+    // The framework's first back buffer comes with a move to where it thinks the window is,
+    // minus the frame (see keepBackBufferAlive). Made at the first paint, after the map, that
+    // move takes the window away from where the window manager has just placed it (herbstluftwm
+    // lifts the title bar off the screen). Made here, while the window is not mapped, it asks for
+    // the place the window already has. The peer is asked directly: the window is not visible
+    // yet, so a repaint of the component would be ignored.
+    if (auto* peer = getPeer())
+    {
+        peer->repaint (getLocalBounds());
+        peer->performAnyPendingRepaintsNow();
+    }
+   #endif
 }
 
 void NewProjectApplication::MainWindow::askForFixedSize()

@@ -50,10 +50,18 @@ public:
         void askForFixedSize();
         juce::Rectangle<int> physicalFixedArea() const;
         void publishSizeLimits();
+        void makeBackBufferBeforeTheMap();
 
         // The size that the content gave the window; empty until the content is set.
         juce::Rectangle<int> fixedArea;
         juce::uint32 lastPaintMs = 0;
+
+       #if JUCE_LINUX || JUCE_BSD
+        void keepBackBufferAlive();
+
+        juce::uint32 lastKeepAliveMs = 0;
+        juce::VBlankAttachment keepAlive { this, [this] { keepBackBufferAlive(); } };
+       #endif
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
     };

@@ -5,6 +5,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -24,8 +25,8 @@ namespace
     }
 }
 
-TestWindowManager::TestWindowManager (unsigned long managedWindow)
-    : display (XOpenDisplay (nullptr)), window (managedWindow)
+TestWindowManager::TestWindowManager (unsigned long managedWindow, Frame frameToUse)
+    : display (XOpenDisplay (nullptr)), window (managedWindow), frame (frameToUse)
 {
     if (display == nullptr)
         return;
@@ -76,11 +77,31 @@ void TestWindowManager::handleEvents()
 
         if (event.type == MapRequest)
         {
-            record (event.xmaprequest.window);
+            const bool first = event.xmaprequest.window == window && ! firstMap.has_value();
+
+            if (first)
+            {
+                record (window);
+                XSelectInput (display, window, PropertyChangeMask);   // to count its size hints from now on
+                decorate (window);
+            }
+
             XMapWindow (display, event.xmaprequest.window);
+
+            if (first)
+            {
+                ::Window child = 0;
+                XTranslateCoordinates (display, window, DefaultRootWindow (display), 0, 0, &firstMap->placedAt.x, &firstMap->placedAt.y, &child);
+            }
         }
         else if (event.type == ConfigureRequest)
+        {
             answer (event);
+        }
+        else if (event.type == PropertyNotify && event.xproperty.window == window && event.xproperty.atom == XA_WM_NORMAL_HINTS)
+        {
+            ++sizeHintWrites;
+        }
     }
 
     XFlush (display);
@@ -88,9 +109,6 @@ void TestWindowManager::handleEvents()
 
 void TestWindowManager::record (unsigned long requester)
 {
-    if (requester != window || firstMap.has_value())
-        return;
-
     Map map;
     map.window = requester;
 
@@ -113,6 +131,24 @@ void TestWindowManager::record (unsigned long requester)
     firstMap = map;
 }
 
+void TestWindowManager::decorate (unsigned long managed)
+{
+    if (frame == Frame::placesClient || frame == Frame::placesFrame)
+    {
+        // Format 32 property data is passed as longs, whatever their size.
+        const long extents[] { frameExtents[0], frameExtents[1], frameExtents[2], frameExtents[3] };
+        XChangeProperty (display, managed, XInternAtom (display, "_NET_FRAME_EXTENTS", False), XA_CARDINAL, 32, PropModeReplace,
+                         reinterpret_cast<const unsigned char*> (extents), 4);
+    }
+
+    // The frame takes the window's place, so the window itself lands inside it.
+    if (frame == Frame::placesFrame)
+        XMoveWindow (display, managed, firstMap->area.getX() + frameExtents[0], firstMap->area.getY() + frameExtents[2]);
+
+    if (frame == Frame::border)
+        XSetWindowBorderWidth (display, managed, (unsigned int) borderWidth);
+}
+
 void TestWindowManager::mapAndAnswer (Display* client, ::Window requester)
 {
     // Other processes share the server: only a window of this one is taken as the one to manage.
@@ -131,9 +167,13 @@ void TestWindowManager::answer (const XEvent& event)
 {
     const auto& request = event.xconfigurerequest;
     const bool ours = request.window == window;
+    const bool managed = ours && firstMap.has_value();   // before its first map it is not managed yet: nothing around it
 
     if (ours && (request.value_mask & (CWWidth | CWHeight)) != 0)
         ++resizeRequests;
+
+    if (managed)
+        ++configureRequests;
 
     if (ours && ! imposed.isEmpty())
     {
@@ -149,7 +189,21 @@ void TestWindowManager::answer (const XEvent& event)
     changes.border_width = request.border_width;
     changes.sibling = request.above;
     changes.stack_mode = request.detail;
-    XConfigureWindow (display, request.window, (unsigned int) request.value_mask, &changes);
+    auto mask = (unsigned int) request.value_mask;
+
+    if (managed && frame == Frame::placesFrame)
+    {
+        changes.x += frameExtents[0];
+        changes.y += frameExtents[2];
+    }
+
+    if (managed && frame == Frame::border)
+    {
+        changes.border_width = borderWidth;
+        mask |= CWBorderWidth;
+    }
+
+    XConfigureWindow (display, request.window, mask, &changes);
 }
 
 void TestWindowManager::resize (juce::Rectangle<int> area)
