@@ -135,13 +135,26 @@ namespace
             if (::fcntl (descriptor, F_SETSIG, SIGURG) != 0)
                 return true;
 
-            if (::fcntl (descriptor, F_SETLEASE, F_RDLCK) == 0)
+            // A hold for writing that ends within milliseconds is waited out, 31 ms at most: a
+            // save just finishing, or the kernel, which for a moment after a close may still count
+            // the closed descriptor as a writer (seen about once in a few million reads of a file
+            // written and closed just before). A writer still there after that is at work.
+            for (int waitMs = 1;; waitMs *= 2)
             {
-                leased = true;
-                return true;
-            }
+                if (::fcntl (descriptor, F_SETLEASE, F_RDLCK) == 0)
+                {
+                    leased = true;
+                    return true;
+                }
 
-            return errno != EAGAIN;
+                if (errno != EAGAIN)
+                    return true;
+
+                if (waitMs > 16)
+                    return false;
+
+                juce::Thread::sleep (waitMs);
+            }
         }
 
         void close()

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace juce
 {
@@ -206,7 +207,9 @@ namespace fuzz
             const juce::File shm ("/dev/shm");
             const auto parent = shm.isDirectory() && shm.hasWriteAccess()
                                   ? shm : juce::File::getSpecialLocation (juce::File::tempDirectory);
-            auto f = parent.getNonexistentChildFile ("norvo-fuzz", {}, false);
+            // Named after the process: workers started together would otherwise pick the same
+            // free name and rewrite each other's files.
+            auto f = parent.getNonexistentChildFile ("norvo-fuzz-" + juce::String ((int) ::getpid()), {}, false);
             require (f.createDirectory().wasOk(), "cannot create the scratch folder");
             return f;
         }();

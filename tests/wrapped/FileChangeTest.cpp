@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdarg>
+#include <limits>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -95,7 +96,8 @@ namespace
         return { info.st_dev, info.st_ino };
     }
 
-    std::atomic<int> leaseRefusal { 0 };   // the error every read lease asked for gets; 0: the kernel answers
+    std::atomic<int> leaseRefusal { 0 };   // the error a read lease asked for gets; 0: the kernel answers
+    std::atomic<int> refusalsLeft { 0 };   // how many asks get it
     std::atomic<int> leasesAsked { 0 };
 
     std::mutex interruptedLock;
@@ -114,7 +116,7 @@ extern "C" int __wrap_fcntl (int descriptor, int command, ...)
     {
         ++leasesAsked;
 
-        if (const auto refusal = leaseRefusal.load(); refusal != 0)
+        if (const auto refusal = leaseRefusal.load(); refusal != 0 && refusalsLeft-- > 0)
         {
             errno = refusal;
             return -1;
@@ -142,13 +144,20 @@ extern "C" ssize_t __wrap_pread (int descriptor, void* buffer, size_t count, off
 
 namespace
 {
-    /** Every read lease asked for is refused with this error for the life of the object, as on a
-        file system without leases (EINVAL) or for a file of another owner (EACCES).
+    /** Read leases asked for are refused with this error (every one, or the first `count`) for the
+        life of the object, as on a file system without leases (EINVAL), for a file of another owner
+        (EACCES) or while a writer holds the file (EAGAIN).
     */
     struct ScopedLeaseRefused
     {
-        explicit ScopedLeaseRefused (int error) : asksBefore (leasesAsked.load())   { leaseRefusal = error; }
-        ~ScopedLeaseRefused()                                                       { leaseRefusal = 0; }
+        explicit ScopedLeaseRefused (int error, int count = std::numeric_limits<int>::max())
+            : asksBefore (leasesAsked.load())
+        {
+            refusalsLeft = count;
+            leaseRefusal = error;
+        }
+
+        ~ScopedLeaseRefused()       { leaseRefusal = 0; }
 
         bool leaseAsked() const     { return leasesAsked.load() > asksBefore; }
 
@@ -445,6 +454,28 @@ TEST (ReadLease, AFileHeldOpenForWritingOrMappedSharedAndWritableIsRefusedUntilI
 
         EXPECT_TRUE (readsAs (true, file, bytes, payload));
         EXPECT_TRUE (readsAs (false, file, bytes, payload));
+    }
+}
+
+TEST (ReadLease, AHoldForWritingThatEndsWithinMillisecondsIsWaitedOut)
+{
+    const auto payload = FirmwareFileBuilder::pattern (300);
+    const auto bytes = FirmwareFileBuilder().version (1, 2, 3, 4).section (0x00, payload).build();
+    const juce::TemporaryFile temporary (".bin");
+    const auto file = temporary.getFile();
+    ASSERT_TRUE (file.replaceWithData (bytes.getData(), bytes.getSize()));
+
+    for (const auto update : { true, false })
+    {
+        SCOPED_TRACE (update ? "the update's read" : "the version label's read");
+        // Asked six times in all, 31 ms apart from first to last.
+        const auto startMs = juce::Time::getMillisecondCounterHiRes();
+        const ScopedLeaseRefused writerGoing (EAGAIN, 5);
+        EXPECT_TRUE (readsAs (update, file, bytes, payload));
+
+        const ScopedLeaseRefused writerStaying (EAGAIN, 6);
+        EXPECT_FALSE (readsAs (update, file, bytes, payload));
+        EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - startMs, 500.0);
     }
 }
 
