@@ -1,9 +1,9 @@
 #include "firmware/FirmwareFile.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <csignal>
 #include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
